@@ -1,0 +1,11 @@
+# Writes the build's version constants (run in script mode with -DOUT=<file>).
+string(TIMESTAMP date "%Y-%m-%d %H:%M")
+string(TIMESTAMP tag "T%y%m%d-%H%M")
+set(user "$ENV{USER}")
+if(user STREQUAL "")
+  execute_process(COMMAND id -un OUTPUT_VARIABLE user OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+set(text "// generated at build time\nnamespace VersionStamp {\nextern char const build_user[] = \"${user}\";\nextern char const build_date[] = \"${date}\";\nextern char const build_tag[] = \"${tag}\";\n}\n")
+file(WRITE ${OUT}.tmp "${text}")
+execute_process(COMMAND ${CMAKE_COMMAND} -E copy_if_different ${OUT}.tmp ${OUT})
+file(REMOVE ${OUT}.tmp)
