@@ -70,12 +70,12 @@ int gettimeval(timeval* tv) {
 
 std::string timevaltostring(timeval const& tv) {
   char date[64] = "";
-  char text[64] = "";
   time_t const t = tv.tv_sec;
   struct tm local;
   if (::localtime_r(&t, &local)) std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &local);
-  std::snprintf(text, sizeof text, "%s.%06ld", date, static_cast<long>(tv.tv_usec));
-  return text;
+  char usec[24];
+  std::snprintf(usec, sizeof usec, ".%06ld", static_cast<long>(tv.tv_usec));
+  return std::string(date) + usec;
 }
 
 void timevaladd(timeval& a, timeval const& b) {
