@@ -70,7 +70,7 @@ int gettimeval(timeval* tv) {
 
 std::string timevaltostring(timeval const& tv) {
   char date[64] = "";
-  char text[64] = "";
+  char text[sizeof date + 24] = "";  // room for the widest microsecond field
   time_t const t = tv.tv_sec;
   struct tm local;
   if (::localtime_r(&t, &local)) std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &local);
