@@ -5,6 +5,7 @@
 void Measure::begin() { m_start = Mux::microseconds(); }
 
 void Measure::end() {
+  // Unsigned difference: right across a wrap of the microsecond reading.
   unsigned const elapsed = Mux::microseconds() - m_start;
   if (m_first) {
     m_first = false;

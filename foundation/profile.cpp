@@ -1,7 +1,5 @@
 #include "foundation/profile.h"
 
-#include "foundation/clock.h"
-
 namespace Profile {
 
 Point* mRoot = nullptr;
@@ -17,26 +15,7 @@ Point::~Point() {
   }
 }
 
-void Point::begin() { m_start = Mux::microseconds(); }
-
-void Point::end() {
-  // Unsigned difference: right across a wrap of the microsecond reading.
-  std::uint32_t const elapsed = Mux::microseconds() - m_start;
-  if (m_first) {
-    m_first = false;
-    m_min = m_max = elapsed;
-    m_counter = 1;
-  } else {
-    ++m_counter;
-    if (elapsed < m_min) m_min = elapsed;
-    if (elapsed > m_max) m_max = elapsed;
-  }
-  m_last = elapsed;
-}
-
-void Point::put(std::ostream& os) const {
-  os << '[' << m_name << "]: min=" << m_min << " max=" << m_max << " avg=" << m_last << " counter=" << m_counter;
-}
+void Point::put(std::ostream& os) const { os << '[' << m_name << "]: " << m_measure; }
 
 std::ostream& operator<<(std::ostream& os, Point const& p) {
   p.put(os);

@@ -1,8 +1,9 @@
 #pragma once
 // Named timing points (microseconds) and a dump of all of them.
 
-#include <cstdint>
 #include <ostream>
+
+#include "foundation/measure.h"
 
 namespace Profile {
 
@@ -15,8 +16,8 @@ public:
   Point(Point const&) = delete;
   Point& operator=(Point const&) = delete;
 
-  void begin();
-  void end();
+  void begin() { m_measure.begin(); }
+  void end() { m_measure.end(); }
   // "[name]: min=.. max=.. avg=.. counter=..", avg being the last figure (no sum kept).
   void put(std::ostream& os) const;
 
@@ -25,12 +26,7 @@ public:
 private:
   Point* m_next;
   char const* m_name;
-  std::uint32_t m_min = 0;
-  std::uint32_t m_max = 0;
-  std::uint32_t m_last = 0;
-  bool m_first = true;
-  std::uint32_t m_start = 0;
-  std::uint32_t m_counter = 0;
+  Measure m_measure;
 };
 
 // Every live point, newest first.
