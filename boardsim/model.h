@@ -1,0 +1,75 @@
+#pragma once
+// A device the board stand-in models. A model registers under its path with the
+// stand-in (Sim::add) and answers the requests made on that path's opens; the stand-in
+// does the socket pairs, the request log, the fault injection and the locking.
+
+#include <cerrno>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+#include "foundation/fd.h"
+
+namespace BoardSim {
+
+class Sim;
+
+class Model {
+public:
+  // One open of the device, shared by every dup of its descriptor. Models keeping state
+  // per open derive from it and create theirs in make_open().
+  class Open {
+  public:
+    virtual ~Open() = default;
+    Model& model() const { return *m_model; }
+    int flags() const { return m_flags; }
+    // Writes one event record into the stand-in's end, for the daemon to read whole.
+    // False (and a line on std::cerr) when it could not be queued.
+    bool deliver(void const* record, std::size_t len);
+
+  private:
+    friend class Sim;
+    Model* m_model = nullptr;
+    Fd m_end;
+    int m_flags = 0;
+  };
+
+  explicit Model(std::string path) : m_path(std::move(path)) {}
+  virtual ~Model() = default;
+  Model(Model const&) = delete;
+  Model& operator=(Model const&) = delete;
+
+  std::string const& path() const { return m_path; }
+
+protected:
+  // Hooks, called with the stand-in's lock held; they must not call lock(). Each returns
+  // the errno the daemon gets, 0 when the request is done.
+  virtual std::unique_ptr<Open> make_open() { return std::make_unique<Open>(); }
+  virtual int open(Open&, int /*flags*/) { return 0; }
+  // The daemon has closed every descriptor of the open.
+  virtual void close(Open&) {}
+  // The request's name for the log; null for a request the device does not know, which
+  // the stand-in refuses with ENOTTY before any ioctl hook sees it.
+  virtual char const* request_name(unsigned long /*request*/) const { return nullptr; }
+  // The record behind a pointer request, as log fields. Kept apart from ioctl() so that
+  // a request failed by an injected fault is logged decoded all the same.
+  virtual std::string decode(unsigned long /*request*/, void const* /*arg*/) const { return {}; }
+  virtual int ioctl(Open&, unsigned long /*request*/, void* /*arg*/) { return ENOTTY; }
+  virtual int ioctl_value(Open&, unsigned long /*request*/, unsigned long /*value*/) { return ENOTTY; }
+  virtual int write(Open&, std::string_view /*data*/) { return EINVAL; }
+  // Called before the daemon reads its end; accepting lets the read take the next event.
+  virtual int read(Open&, std::size_t /*len*/) { return 0; }
+
+  // Holds the stand-in's lock, for model state read from outside a hook.
+  std::unique_lock<std::mutex> lock() const;
+
+private:
+  friend class Sim;
+  std::string m_path;
+  Sim* m_sim = nullptr;
+};
+
+}  // namespace BoardSim

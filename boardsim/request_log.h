@@ -1,0 +1,50 @@
+#pragma once
+// What the board stand-in received: every request, decoded, in order, so tests can
+// assert exact request sequences.
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace BoardSim {
+
+struct Request {
+  std::string device;  // path the open was made on
+  std::string name;    // "open", "close", "read", "write", "ioctl <NAME>"
+  std::string fields;  // decoded arguments, e.g. data="PING"
+  int error = 0;       // errno the caller got; 0 when it succeeded
+  unsigned ms = 0;     // Mux::milliseconds() when received
+
+  bool operator==(Request const&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, Request const& request);
+
+// The most recent requests; older ones are dropped and counted.
+class RequestLog {
+public:
+  explicit RequestLog(std::size_t capacity) : m_capacity(capacity) {}
+
+  void add(Request request);
+  // An empty device or name matches every entry.
+  std::vector<Request> entries(std::string_view device = {}, std::string_view name = {}) const;
+  std::uint64_t dropped() const { return m_dropped; }
+  void clear();
+
+private:
+  std::deque<Request> m_entries;
+  std::size_t m_capacity;
+  std::uint64_t m_dropped = 0;
+};
+
+// "EINVAL" for EINVAL; the number when the system has no name for it.
+std::string errno_name(int error);
+
+// Bytes as a C string literal, non-printable ones escaped: "PING", "\x01\x00".
+std::string c_literal(std::string_view bytes);
+
+}  // namespace BoardSim

@@ -1,0 +1,92 @@
+#pragma once
+// The board stand-in: plays the board's drivers behind Board::Io. Each open of a
+// modelled device hands the daemon one end of an AF_UNIX SOCK_SEQPACKET pair, so poll,
+// dup, close and non-blocking reads behave as on a character device; the stand-in keeps
+// the other end to deliver event records and knows an open by its socket's inode, which
+// every dup shares. Paths and descriptors it does not model go to the system calls.
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "boardsim/model.h"
+#include "boardsim/request_log.h"
+#include "foundation/board_io.h"
+
+namespace BoardSim {
+
+enum class Repeat { once, always };
+
+class Sim : public Board::Io {
+public:
+  explicit Sim(std::size_t log_capacity = 4096) : m_log(log_capacity) {}
+  Sim(Sim const&) = delete;
+  Sim& operator=(Sim const&) = delete;
+
+  // Registers a model under its path; the stand-in owns it.
+  template <class M, class... Args>
+  M& add(Args&&... args) {
+    auto model = std::make_unique<M>(std::forward<Args>(args)...);
+    M& added = *model;
+    adopt(std::move(model));
+    return added;
+  }
+
+  int open(char const* path, int flags) override;
+  int ioctl(int fd, unsigned long request, void* arg) override;
+  int ioctl_value(int fd, unsigned long request, unsigned long value) override;
+  ssize_t read(int fd, void* buf, std::size_t len) override;
+  ssize_t write(int fd, void const* buf, std::size_t len) override;
+
+  // Delivers an event record to the open behind the daemon's descriptor fd.
+  bool deliver(int fd, void const* record, std::size_t len);
+
+  // The next request (Repeat::once) or every request (Repeat::always) named `request`
+  // ("open", "write", "ioctl <NAME>", ...) on `device` fails with `error`.
+  void fail(std::string device, std::string request, int error, Repeat repeat);
+  void clear_faults();
+
+  // An empty device or name matches every entry.
+  std::vector<Request> requests(std::string_view device = {}, std::string_view name = {});
+  std::uint64_t dropped_requests();
+  void clear_requests();
+
+private:
+  friend class Model;
+
+  struct Fault {
+    std::string device;
+    std::string request;
+    int error;
+    Repeat repeat;
+  };
+
+  void adopt(std::unique_ptr<Model> model);
+  // Takes the lock and first retires the opens the daemon has closed.
+  std::unique_lock<std::mutex> enter();
+  void reap();
+  Model::Open* find(int fd);
+  int take_fault(Request const& request);
+  // An ioctl the device does not know is refused with ENOTTY before faults and hooks.
+  template <class Hook>
+  int answer_ioctl(Model::Open& open, unsigned long code, std::string fields, Hook hook);
+  // Logs the request with its outcome; a refusal (the stand-in's or a model's own
+  // verdict, not an injected fault) also goes to std::cerr. Returns -1 with errno set on
+  // error, else 0.
+  int finish(Request request, int error, bool refusal);
+
+  std::mutex m_mutex;
+  // Declared before m_opens: every open refers to its model.
+  std::map<std::string, std::unique_ptr<Model>, std::less<>> m_models;
+  std::map<ino_t, std::unique_ptr<Model::Open>> m_opens;
+  std::vector<Fault> m_faults;
+  RequestLog m_log;
+  Board::SystemIo m_system;
+};
+
+}  // namespace BoardSim
