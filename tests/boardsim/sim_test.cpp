@@ -16,7 +16,7 @@
 
 #include "foundation/clock.h"
 #include "foundation/fd.h"
-#include "tests/boardsim/board_fixture.h"
+#include "tests/support/board_fixture.h"
 
 namespace test {
 namespace {
