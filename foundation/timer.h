@@ -3,6 +3,7 @@
 // member; arming it puts a TimerEvent into the loop's deadline-ordered list. Firing
 // unbinds the entry first, so the handler may re-arm the timer or destroy its owner.
 
+#include <type_traits>
 #include <utility>
 
 #include "foundation/dual_list.h"
@@ -33,11 +34,12 @@ private:
   bool m_listed = false;
 };
 
-template <class T>
-class ObjTimerEvent1 : public TimerEvent {
+// Calls a member of the owner object: ObjTimerEvent1 one without arguments,
+// ObjTimerEvent2 one that receives the Timer.
+template <class T, class Member>
+class ObjTimerEvent : public TimerEvent {
 public:
-  using Member = void (T::*)();
-  ObjTimerEvent1(Timer* owner, Member member, T* object, unsigned ms)
+  ObjTimerEvent(Timer* owner, Member member, T* object, unsigned ms)
       : m_owner(owner), m_member(member), m_object(object) {
     schedule(ms);
   }
@@ -50,20 +52,9 @@ private:
 };
 
 template <class T>
-class ObjTimerEvent2 : public TimerEvent {
-public:
-  using Member = void (T::*)(Timer*);
-  ObjTimerEvent2(Timer* owner, Member member, T* object, unsigned ms)
-      : m_owner(owner), m_member(member), m_object(object) {
-    schedule(ms);
-  }
-  void fire() override;
-
-private:
-  Timer* m_owner;
-  Member m_member;
-  T* m_object;
-};
+using ObjTimerEvent1 = ObjTimerEvent<T, void (T::*)()>;
+template <class T>
+using ObjTimerEvent2 = ObjTimerEvent<T, void (T::*)(Timer*)>;
 
 class Timer {
 public:
@@ -94,17 +85,15 @@ private:
   TimerEvent* m_event = nullptr;
 };
 
-template <class T>
-void ObjTimerEvent1<T>::fire() {
+// The entry is already off the loop's list and the Timer lets go of it first, so the
+// member may re-arm the timer or destroy its owner; only the entry itself is deleted.
+template <class T, class Member>
+void ObjTimerEvent<T, Member>::fire() {
   m_owner->Unbind();
-  (m_object->*m_member)();
-  delete this;
-}
-
-template <class T>
-void ObjTimerEvent2<T>::fire() {
-  m_owner->Unbind();
-  (m_object->*m_member)(m_owner);
+  if constexpr (std::is_invocable_v<Member, T*, Timer*>)
+    (m_object->*m_member)(m_owner);
+  else
+    (m_object->*m_member)();
   delete this;
 }
 
