@@ -77,8 +77,7 @@ void AcceptorNet::OnSocketEvent(int, short revents) {
   // are taken on a later pass, once the service is back to Connecting.
   while (GetState() != State::Deactivating) {
     INet4::Addr peer;
-    socklen_t length = INet4::Addr::size();
-    int const fd = ::accept4(m_listen.lowlevel_fd(), peer, &length, SOCK_CLOEXEC);
+    int const fd = DoAccept(m_listen.lowlevel_fd(), peer);
     if (fd < 0) {
       if (errno == EMFILE || errno == ENFILE) {
         Errno const error;
@@ -90,6 +89,11 @@ void AcceptorNet::OnSocketEvent(int, short revents) {
     }
     Take(Fd(fd), peer);
   }
+}
+
+int AcceptorNet::DoAccept(int fd, INet4::Addr& peer) {
+  socklen_t length = INet4::Addr::size();
+  return ::accept4(fd, peer, &length, SOCK_CLOEXEC);
 }
 
 void AcceptorNet::OnAcceptPause(Timer*) { m_socket_event.SetEvents(POLLIN); }

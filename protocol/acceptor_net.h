@@ -44,6 +44,10 @@ protected:
   void OnTimeout(Timer*) { BindSocket(); }
   void OnSocketEvent(int fd, short revents);
 
+  // The accept call, replaceable in tests (running a process out of descriptors on
+  // purpose also starves the sanitizers).
+  virtual int DoAccept(int fd, INet4::Addr& peer);
+
 private:
   void RetryBind();
   void OnAcceptPause(Timer*);
