@@ -138,10 +138,11 @@ TEST_F(AcceptorTest, DisconnectIsSeenByThePeerAtOnce) {
     EXPECT_EQ(acceptor.GetState(), Control::Service::State::Deactivating);
     EXPECT_EQ(count("disconnect"), 0u) << "never inside the call that ended the link";
   };
-  client.send("bye");
+  client.send_raw(test::frame("bye") + test::frame("after"));  // one segment
   ASSERT_TRUE(run_until([&] { return count("disconnect") == 1; }));
   EXPECT_TRUE(client.sees_close(500)) << "the acceptor's own duplicate is released too";
-  EXPECT_EQ(count("disconnect"), 1u);
+  EXPECT_EQ(recorder.events, (std::vector<std::string>{"connect", "message:bye", "disconnect"}))
+      << "nothing is passed on once the link is ending";
 }
 
 TEST_F(AcceptorTest, DisconnectWithoutALinkDoesNothing) {
