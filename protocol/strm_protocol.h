@@ -55,7 +55,6 @@ private:
   void on_error(std::string const& text);
   void put_figures(std::ostream& os) const;
   int getsockopt_int(int option) const;
-  int ioctl_int(unsigned long request) const;
 
   Protocol_name_str m_name{"StrmProtocol"};
   Fd m_socket;
