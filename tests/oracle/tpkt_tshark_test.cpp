@@ -230,9 +230,11 @@ struct Row {
   std::string expert;  // the expert messages, for the failure text only
 };
 
-char const* const kFields[] = {"frame.number", "tcp.srcport",          "tcp.len",       "tpkt.version",
-                               "tpkt.reserved", "tpkt.length",         "data.len",      "data.data",
-                               "tpkt.continuation_data", "_ws.malformed", "_ws.expert.severity", "_ws.expert.message"};
+char const* const kFields[] = {
+    "frame.number", "tcp.srcport", "tcp.len",  "tpkt.version", "tpkt.reserved", "tpkt.length",
+    "data.len",     "data.data",   "tpkt.continuation_data",    "_ws.malformed", "_ws.expert.severity",
+    "_ws.expert.message",  // last: free text
+};
 
 std::vector<std::string> split(std::string const& text, char separator) {
   std::vector<std::string> parts;
@@ -283,16 +285,17 @@ void dissect(std::string const& folder, std::string const& file, int port, std::
 
 std::string unhex(std::string const& hex) {
   std::string bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   return bytes;
 }
 
 // What the capture says about one direction of the session.
 struct Direction {
   std::vector<std::string> bodies;
-  int segments = 0;              // packets carrying payload
-  int segments_no_frame = 0;     // payload, but no frame ends in it (a piece of a split frame)
-  std::size_t most_frames = 0;   // most frames ending in one packet
+  int segments = 0;             // packets carrying payload
+  int segments_no_frame = 0;    // payload, but no frame ends in it (a piece of a split frame)
+  std::size_t most_frames = 0;  // most frames ending in one packet
 };
 
 struct Wire {
@@ -318,7 +321,8 @@ Wire read_wire(std::vector<Row> const& rows, int server_port) {
       if (row.length.empty()) ++d.segments_no_frame;
     }
     d.most_frames = std::max(d.most_frames, row.length.size());
-    if (row.version.size() != row.length.size() || row.reserved.size() != row.length.size()) {
+    if (row.version.size() != row.length.size() || row.reserved.size() != row.length.size() ||
+        row.data.size() != row.data_length.size()) {
       complain("header fields do not pair up");
       continue;
     }
