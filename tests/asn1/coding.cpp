@@ -1,0 +1,38 @@
+#include "tests/asn1/coding.h"
+
+#include <cstdio>
+#include <sstream>
+
+namespace test_coding {
+
+std::string per(ASN1::AbstractData const& value) {
+  ASN1::CoderEnv env;
+  env.set_encodingRule(ASN1::CoderEnv::per);
+  std::vector<char> out;
+  if (!ASN1::encode(value, &env, std::back_inserter(out))) return "fail";
+  std::string text;
+  char digits[4];
+  for (char c : out) {
+    if (!text.empty()) text += ' ';
+    std::snprintf(digits, sizeof digits, "%02X", static_cast<unsigned char>(c));
+    text += digits;
+  }
+  return text;
+}
+
+std::vector<char> octets(std::string const& hex) {
+  std::vector<char> out;
+  std::istringstream in(hex);
+  unsigned octet;
+  while (in >> std::hex >> octet) out.push_back(static_cast<char>(octet));
+  return out;
+}
+
+bool from_per(std::string const& hex, ASN1::AbstractData& value) {
+  std::vector<char> const in = octets(hex);
+  ASN1::CoderEnv env;
+  env.set_encodingRule(ASN1::CoderEnv::per);
+  return ASN1::decode(in.data(), in.data() + in.size(), &env, value, true);
+}
+
+}  // namespace test_coding
