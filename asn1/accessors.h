@@ -1,0 +1,44 @@
+#pragma once
+// What the generated accessors use to reach a field or alternative: an absent optional
+// field or an unselected alternative is never reinterpreted or dereferenced. In test
+// builds such an access is a programming error that stops the run; in release builds it
+// is logged once per access and answered with a default value of the field's class.
+
+namespace ASN1 {
+
+class AbstractData;
+
+namespace detail {
+
+// True (the default in builds without NDEBUG): abort on an absent access.
+extern bool abort_on_absent_access;
+
+// Logs "asn1: access to absent field <type>.<field>", or aborts.
+void absent_access(char const* type, char const* field);
+
+// A default value of T, made afresh for each absent access so that callers who write to
+// it never see each other's writes.
+template <class T>
+T& fresh_default() {
+  static T* value = nullptr;
+  delete value;
+  value = new T;
+  return *value;
+}
+
+template <class T>
+T const& checked(AbstractData const* field, bool present, char const* type, char const* name) {
+  if (present && field) return static_cast<T const&>(*field);
+  absent_access(type, name);
+  return fresh_default<T>();
+}
+
+template <class T>
+T& checked(AbstractData* field, bool present, char const* type, char const* name) {
+  if (present && field) return static_cast<T&>(*field);
+  absent_access(type, name);
+  return fresh_default<T>();
+}
+
+}  // namespace detail
+}  // namespace ASN1
