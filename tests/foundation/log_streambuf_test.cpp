@@ -51,7 +51,7 @@ TEST(ManagedSysLogStreamBuf, EachLineOfAFlushIsARecordAndTheFlushSendsThem) {
     if (records.size() == 3) {
       f.equal(records[0], "<31>" + kStamp + "buf: a", "first");
       f.equal(records[1], "<31>" + kStamp + "buf: b", "second");
-      f.equal(records[2], "<31>" + kStamp + "buf: c", "a last piece without a line end");
+      f.equal(records[2], "<31>" + kStamp + "buf: c", "last text without a line end");
     }
 
     os << "abc" << std::flush;

@@ -10,7 +10,7 @@
 
 namespace test {
 
-// The records of a batch: each ends with a NUL (a trailing piece without one counts too).
+// The records of a batch: each ends with a NUL (trailing text without one counts too).
 std::vector<std::string> split_records(std::string const& batch);
 
 // A datagram socket bound at /dev/log; each receive is one send of a client.
