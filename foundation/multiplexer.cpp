@@ -11,8 +11,11 @@
 #include "foundation/board_io.h"
 #include "foundation/clock.h"
 #include "foundation/dpc.h"
+#include "foundation/event.h"
+#include "foundation/ext.h"
 #include "foundation/fatal.h"
 #include "foundation/fd.h"
+#include "foundation/profile.h"
 
 namespace {
 
@@ -256,4 +259,45 @@ void Multiplexer::close_watchdog() {
   }
   ::close(m_watchdog);
   m_watchdog = -1;
+}
+
+std::string PollEventAsText(unsigned short events) {
+  static constexpr struct {
+    unsigned short bit;
+    char const* name;
+  } kBits[] = {
+      {0x1, "|POLLIN"},       {0x2, "|POLLPRI"},     {0x4, "|POLLOUT"},      {0x8, "|POLLERR"},
+      {0x10, "|POLLHUP"},     {0x20, "|POLLNVAL"},   {0x40, "|POLLRDNORM"},  {0x80, "|POLLRDBAND"},
+      {0x100, "|POLLWRNORM"}, {0x200, "|POLLWRBAND"}, {0x400, "|POLLMSG"},
+  };
+  std::string text;
+  for (auto const& bit : kBits) {
+    if (events & bit.bit) text += bit.name;
+  }
+  return text.empty() ? text : text.substr(1);
+}
+
+void Multiplexer::dump(std::ostream& os) const {
+  os << "dpc transition measurement (min/max/cur/counter): " << m_dpc_measure << '\n'
+     << "event transition measurement (min/max/cur/counter): " << m_event_measure << '\n'
+     << "timer transition measurement (min/max/cur/counter): " << m_timer_measure << '\n';
+  Profile::dump(os);
+
+  ext::Table table(40, 30, 10, 10, 5, 60);
+  os << table << ext::delimeter;
+  os << table << ext::beginrow << "name" << ext::nextrow << "events" << ext::nextrow << "count" << ext::nextrow
+     << "handler" << ext::nextrow << "fd" << ext::nextrow << "measure" << ext::nextrow;
+  os << table << ext::delimeter;
+  for (EventHandler const& handler : *m_polled) {
+    if (!handler.is_named()) continue;
+    auto const* event = dynamic_cast<Event const*>(&handler);
+    if (!event) continue;
+    // "attached" here means a callback is bound, not that the loop polls it.
+    os << table << ext::beginrow << event->event_name() << ext::nextrow
+       << PollEventAsText(static_cast<unsigned short>(event->events())) << ext::nextrow << event->counter()
+       << ext::nextrow << (event->is_bound() ? "attached" : "unattached") << ext::nextrow << event->lowlevel_fd()
+       << ext::nextrow << event->measure() << ext::nextrow;
+  }
+  os << table << ext::delimeter;
+  os << '\n';
 }

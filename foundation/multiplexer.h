@@ -5,6 +5,7 @@
 // is destroyed. The loop also keeps the board's watchdog alive.
 
 #include <csignal>
+#include <ostream>
 #include <poll.h>
 #include <string>
 #include <vector>
@@ -73,6 +74,9 @@ public:
   Measure const& timer_measure() const { return m_timer_measure; }
   F_dual_list<EventHandler> const& polled_handlers() const { return *m_polled; }
   unsigned pending_timers() const { return m_timers.count(); }
+  // The loop's part of the status dump: its timing records, the profiling points and a
+  // table of the named descriptor registrations being polled.
+  void dump(std::ostream& os) const;
 
   // Test hook: replaces the poll call (null restores it). Returns the previous one.
   PollFunction set_poll_function(PollFunction poll_function);
@@ -106,6 +110,9 @@ private:
   unsigned m_last_ping = 0;
   PollFunction m_poll_function = nullptr;
 };
+
+// The names of the set poll bits joined by "|" ("POLLIN|POLLOUT"); other bits are not shown.
+std::string PollEventAsText(unsigned short events);
 
 // The process's loop. It is never destroyed, so static objects that leave it in their
 // destructors may do so in any order at exit.

@@ -2,74 +2,75 @@
 
 #include <cerrno>
 #include <cstring>
-#include <exception>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/wait.h>
 #include <unistd.h>
+
+#include "tests/support/own_process.h"
 
 namespace test {
 
 namespace {
 
+bool g_private_dev = false;
+
 std::string failure(std::string const& what) { return what + ": " + std::strerror(errno); }
 
-std::string enter(std::vector<std::string> const& folders) {
+char const* const kDevices[] = {"/dev/null", "/dev/zero", "/dev/urandom"};
+
+}  // namespace
+
+std::string enter_private_mounts(std::vector<std::string> const& folders) {
+  if (::geteuid() != 0) return "this test needs root: it runs in a private mount namespace";
   if (::unshare(CLONE_NEWNS) != 0) return failure("unshare(CLONE_NEWNS)");
-  // Otherwise the tmpfs mounts below would propagate back to the machine.
   if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return failure("making / private");
   for (std::string const& folder : folders)
     if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "mode=0755") != 0) return failure("tmpfs on " + folder);
   return {};
 }
 
-[[noreturn]] void report(int fd, std::string const& message) {
-  for (std::size_t done = 0; done < message.size();) {
-    ssize_t const n = ::write(fd, message.data() + done, message.size() - done);
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
+std::string mount_private_dev() {
+  // The machine's devices are held open (O_PATH) across the tmpfs that hides them, then
+  // bind-mounted back through their /proc/self/fd links.
+  int held[std::size(kDevices)];
+  for (std::size_t i = 0; i < std::size(kDevices); ++i) {
+    held[i] = ::open(kDevices[i], O_PATH | O_CLOEXEC);
+    if (held[i] < 0) return failure(std::string("open ") + kDevices[i]);
   }
-  ::_exit(message.empty() ? 0 : 1);
+  std::string result;
+  if (::mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=0755") != 0) result = failure("tmpfs on /dev");
+  for (std::size_t i = 0; i < std::size(kDevices) && result.empty(); ++i) {
+    int const target = ::open(kDevices[i], O_CREAT | O_WRONLY | O_CLOEXEC, 0666);
+    if (target < 0) {
+      result = failure(std::string("mount point ") + kDevices[i]);
+      break;
+    }
+    ::close(target);
+    std::string const source = "/proc/self/fd/" + std::to_string(held[i]);
+    if (::mount(source.c_str(), kDevices[i], nullptr, MS_BIND, nullptr) != 0)
+      result = failure(std::string("bind mount of ") + kDevices[i]);
+  }
+  for (int fd : held) ::close(fd);
+  if (result.empty()) g_private_dev = true;
+  return result;
 }
 
-}  // namespace
+bool has_private_dev() { return g_private_dev; }
 
 std::string in_private_mounts(std::vector<std::string> const& folders, std::function<std::string()> const& body) {
   if (::geteuid() != 0) return "this test needs root: it runs in a private mount namespace";
-  int pipe[2];
-  if (::pipe2(pipe, O_CLOEXEC) != 0) return failure("pipe");
-  pid_t const child = ::fork();
-  if (child < 0) return failure("fork");
-  if (child == 0) {
-    ::close(pipe[0]);
-    std::string message = enter(folders);
-    if (message.empty()) {
-      try {
-        message = body();
-      } catch (std::exception const& e) {
-        message = std::string("exception: ") + e.what();
-      } catch (...) {
-        message = "unknown exception";
-      }
-    }
-    report(pipe[1], message);
-  }
-  ::close(pipe[1]);
-  std::string message;
-  char buf[256];
-  for (ssize_t n; (n = ::read(pipe[0], buf, sizeof buf)) != 0;) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) break;
-    message.append(buf, static_cast<std::size_t>(n));
-  }
-  ::close(pipe[0]);
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFSIGNALED(status)) return "child killed by signal " + std::to_string(WTERMSIG(status)) + " " + message;
-  if (WEXITSTATUS(status) != 0 && message.empty()) return "child exited with " + std::to_string(WEXITSTATUS(status));
-  return message;
+  return in_own_process([&]() -> std::string {
+    std::string const message = enter_private_mounts(folders);
+    return message.empty() ? body() : message;
+  });
+}
+
+std::string in_private_dev(std::vector<std::string> const& folders, std::function<std::string()> const& body) {
+  return in_private_mounts(folders, [&]() -> std::string {
+    std::string const message = mount_private_dev();
+    return message.empty() ? body() : message;
+  });
 }
 
 }  // namespace test
