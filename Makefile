@@ -20,8 +20,8 @@ packages:
 	@tools/install-packages
 
 run: all
-	@if [ -x $(RELEASE_DIR)/server-sim ]; then \
-	  exec $(RELEASE_DIR)/server-sim --port 20001; \
+	@if [ -x $(RELEASE_DIR)/bin/server-sim ]; then \
+	  exec $(RELEASE_DIR)/bin/server-sim --port 20001; \
 	else \
 	  echo "server-sim is not part of this tree yet: the gateway daemon's core (start-up, control server, slots) is still to be built; see README"; \
 	  exit 1; \
