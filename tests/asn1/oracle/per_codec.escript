@@ -12,7 +12,7 @@
 %%                        "ok ENCODE_NS DECODE_NS", nanoseconds per operation
 %% Anything that fails answers "error WHY". End of input ends the process.
 %%
-%% Compiled, not interpreted: an interpreted timer loop runs about 2.5 times slower.
+%% Compiled, not interpreted: an interpreted timer loop runs three to five times slower.
 -mode(compile).
 
 main([Schema, OutDir]) ->
