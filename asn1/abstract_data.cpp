@@ -22,13 +22,6 @@ std::string AbstractData::asValueNotation() const {
   return text.str();
 }
 
-unsigned CountBits(unsigned range) {
-  if (range == 0) return 32;
-  unsigned bits = 0;
-  while (bits < 32 && (std::uint64_t{1} << bits) < range) ++bits;
-  return bits;
-}
-
 int lexicographic_compare_bytes(unsigned char const* begin1, unsigned char const* end1, unsigned char const* begin2,
                                 unsigned char const* end2) {
   for (; begin1 != end1 && begin2 != end2; ++begin1, ++begin2)

@@ -3,6 +3,7 @@
 // generated message classes are typed views that add accessors and no data. Setting a
 // value never checks ranges, sizes or characters: the encoders do.
 
+#include <bit>
 #include <ios>
 #include <iosfwd>
 #include <string>
@@ -78,8 +79,9 @@ protected:
   using AbstractData::AbstractData;
 };
 
-// Bits needed to number `range` distinct values; 32 for 0 (a range of 2^32).
-unsigned CountBits(unsigned range);
+// Bits needed to number `range` distinct values; 32 for 0 (a range of 2^32). Every
+// constrained number and length of the PER coder asks for it.
+inline unsigned CountBits(unsigned range) { return static_cast<unsigned>(std::bit_width(range - 1u)); }
 
 int lexicographic_compare_bytes(unsigned char const* begin1, unsigned char const* end1, unsigned char const* begin2,
                                 unsigned char const* end2);

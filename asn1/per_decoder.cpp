@@ -59,20 +59,16 @@ bool PERDecoder::decodeSingleBit() {
 
 bool PERDecoder::decodeMultiBit(unsigned bits, unsigned& out) {
   if (bits > 32 || bits > getBitsLeft()) return false;
-  std::uint64_t value = 0;
-  while (bits > 0) {
-    unsigned const take = std::min<unsigned>(bits, m_bits_left);
-    unsigned const shift = m_bits_left - take;
-    unsigned const chunk = (static_cast<unsigned char>(*m_position) >> shift) & ((1u << take) - 1);
-    value = (value << take) | chunk;
-    m_bits_left = static_cast<unsigned short>(m_bits_left - take);
-    if (m_bits_left == 0) {
-      m_bits_left = 8;
-      ++m_position;
-    }
-    bits -= take;
-  }
-  out = static_cast<unsigned>(value);
+  // The field and the bits already read of the current octet span at most five octets,
+  // all within the input after the check above: read them as one window.
+  unsigned const span = 8u - m_bits_left + bits;
+  auto const* const octets = reinterpret_cast<unsigned char const*>(m_position);
+  std::uint64_t window = 0;
+  for (unsigned i = 0; i < (span + 7) / 8; ++i) window = window << 8 | octets[i];
+  window >>= (8 - span % 8) % 8;
+  out = static_cast<unsigned>(window & ((std::uint64_t{1} << bits) - 1));
+  m_position += span / 8;
+  m_bits_left = static_cast<unsigned short>(8 - span % 8);
   return true;
 }
 

@@ -43,14 +43,23 @@ void PEREncoder::encodeSingleBit(bool bit) {
 }
 
 void PEREncoder::encodeMultiBit(unsigned value, unsigned bits) {
-  while (bits > 0) {
-    if (m_bits_left == 8) m_out.push_back(0);
+  if (bits == 0) return;
+  std::uint64_t const field = static_cast<std::uint64_t>(value) & ((std::uint64_t{1} << bits) - 1);
+  // First the free bits of the last octet, then whole octets, then the start of a new one.
+  if (m_bits_left != 8) {
     unsigned const take = std::min<unsigned>(bits, m_bits_left);
-    unsigned const chunk = (static_cast<std::uint64_t>(value) >> (bits - take)) & ((1u << take) - 1);
-    m_bits_left = static_cast<unsigned short>(m_bits_left - take);
-    m_out.back() = static_cast<char>(m_out.back() | (chunk << m_bits_left));
-    if (m_bits_left == 0) m_bits_left = 8;
     bits -= take;
+    m_bits_left = static_cast<unsigned short>(m_bits_left - take);
+    m_out.back() = static_cast<char>(m_out.back() | ((field >> bits) & ((1u << take) - 1)) << m_bits_left);
+    if (m_bits_left == 0) m_bits_left = 8;
+  }
+  while (bits >= 8) {
+    bits -= 8;
+    m_out.push_back(static_cast<char>(field >> bits));
+  }
+  if (bits) {
+    m_out.push_back(static_cast<char>((field & ((1u << bits) - 1)) << (8 - bits)));
+    m_bits_left = static_cast<unsigned short>(8 - bits);
   }
 }
 

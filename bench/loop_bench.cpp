@@ -5,10 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdlib>
 #include <iostream>
-#include <new>
 #include <poll.h>
 #include <random>
 #include <sys/eventfd.h>
@@ -16,25 +13,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench/allocation_count.h"
 #include "foundation/clock.h"
 #include "foundation/event.h"
 #include "foundation/multiplexer.h"
 #include "foundation/timer.h"
-
-namespace {
-std::atomic<long> g_allocations{0};
-}
-
-// The counting allocator pairs malloc with free throughout; the compiler cannot see that.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(std::size_t size) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -62,7 +45,7 @@ struct Idle {
 struct Ready {
   void on_event(int, short revents) {
     if (!(revents & POLLIN)) return;
-    if (steady_from < 0 && passes == 2) steady_from = g_allocations.load();
+    if (steady_from < 0 && passes == 2) steady_from = allocation_count();
     ++passes;
     if (!state->KeepRunning()) multiplexer.terminate();
   }
@@ -84,7 +67,7 @@ void BM_LoopPass(benchmark::State& state) {
   events.back().Schedule(d.fds.back(), POLLIN);
 
   multiplexer.run(false, true);
-  long const allocations = g_allocations.load() - ready.steady_from;
+  long const allocations = allocation_count() - ready.steady_from;
   state.counters["allocs_per_pass"] =
       benchmark::Counter(static_cast<double>(allocations) / static_cast<double>(std::max(1L, ready.passes - 2)));
 }

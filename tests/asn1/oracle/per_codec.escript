@@ -1,0 +1,97 @@
+#!/usr/bin/env escript
+%% Erlang's aligned PER codec, the independent check of the project's coder.
+%%
+%%   escript per_codec.escript SCHEMA.asn OUTDIR
+%%
+%% Compiles the schema into OUTDIR, prints "ready", then answers each line read on
+%% standard input with one line:
+%%   check TYPE HEX TERM  encodes TERM and decodes the octets HEX (the project's encoding
+%%                        of TERM): "ok ERLANG_HEX same", or "ok ERLANG_HEX differs
+%%                        DECODED" when the decoded value is not TERM
+%%   time TYPE N TERM     encodes TERM N times, then decodes the result N times:
+%%                        "ok ENCODE_NS DECODE_NS", nanoseconds per operation
+%% Anything that fails answers "error WHY". End of input ends the process.
+%%
+%% Compiled, not interpreted: an interpreted timer loop runs three to five times slower.
+-mode(compile).
+
+main([Schema, OutDir]) ->
+    case asn1ct:compile(Schema, [per, {outdir, OutDir}]) of
+        ok -> ok;
+        Error -> fail("cannot compile ~s: ~p", [Schema, Error])
+    end,
+    true = code:add_patha(OutDir),
+    Module = list_to_atom(filename:basename(Schema, ".asn")),
+    case code:ensure_loaded(Module) of
+        {module, Module} -> ok;
+        Failed -> fail("cannot load ~s: ~p", [Module, Failed])
+    end,
+    reply("ready"),
+    serve(Module);
+main(_) ->
+    fail("usage: per_codec.escript SCHEMA.asn OUTDIR", []).
+
+fail(Format, Arguments) ->
+    io:format(standard_error, "per_codec: " ++ Format ++ "~n", Arguments),
+    halt(1).
+
+reply(Text) ->
+    io:put_chars([Text, $\n]).
+
+serve(Module) ->
+    case io:get_line("") of
+        eof -> halt(0);
+        {error, Why} -> fail("reading standard input: ~p", [Why]);
+        Line ->
+            reply(answer(Module, string:trim(Line, trailing, "\r\n"))),
+            serve(Module)
+    end.
+
+answer(Module, Line) ->
+    try
+        request(Module, string:split(Line, " ", all))
+    catch
+        Class:Why -> io_lib:format("error ~w:~0P", [Class, Why, 40])
+    end.
+
+request(Module, ["check", Type, Hex | Term]) ->
+    Value = parse_term(lists:join(" ", Term)),
+    TypeName = list_to_atom(Type),
+    {ok, Ours} = Module:encode(TypeName, Value),
+    Decoded = case Module:decode(TypeName, binary:decode_hex(list_to_binary(Hex))) of
+                  {ok, D} -> D;
+                  {error, Why} -> {decode_error, Why}
+              end,
+    case Decoded =:= Value of
+        true -> ["ok ", binary:encode_hex(Ours), " same"];
+        false -> ["ok ", binary:encode_hex(Ours), " differs ", io_lib:format("~0P", [Decoded, 40])]
+    end;
+request(Module, ["time", Type, Count | Term]) ->
+    Value = parse_term(lists:join(" ", Term)),
+    TypeName = list_to_atom(Type),
+    N = list_to_integer(Count),
+    {ok, Octets} = Module:encode(TypeName, Value),
+    {ok, Value} = Module:decode(TypeName, Octets),
+    T0 = erlang:monotonic_time(nanosecond),
+    encode_loop(Module, TypeName, Value, N),
+    T1 = erlang:monotonic_time(nanosecond),
+    decode_loop(Module, TypeName, Octets, N),
+    T2 = erlang:monotonic_time(nanosecond),
+    io_lib:format("ok ~.1f ~.1f", [(T1 - T0) / N, (T2 - T1) / N]);
+request(_, _) ->
+    "error unknown request".
+
+parse_term(Text) ->
+    {ok, Tokens, _} = erl_scan:string(lists:flatten(Text) ++ "."),
+    {ok, Term} = erl_parse:parse_term(Tokens),
+    Term.
+
+encode_loop(_, _, _, 0) -> ok;
+encode_loop(Module, Type, Value, N) ->
+    {ok, _} = Module:encode(Type, Value),
+    encode_loop(Module, Type, Value, N - 1).
+
+decode_loop(_, _, _, 0) -> ok;
+decode_loop(Module, Type, Octets, N) ->
+    {ok, _} = Module:decode(Type, Octets),
+    decode_loop(Module, Type, Octets, N - 1).
