@@ -4,6 +4,7 @@
 // value never checks ranges, sizes or characters: the encoders do.
 
 #include <bit>
+#include <cstddef>
 #include <ios>
 #include <iosfwd>
 #include <string>
@@ -18,6 +19,11 @@ class ConstVisitor;
 class AbstractData {
 public:
   virtual ~AbstractData() = default;
+
+  // Values come and go by the dozen with every message: blocks of the sizes values have
+  // are kept on free lists of their own instead of going back to the general heap.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block, std::size_t size);
 
   // A new value of the record's type, or null for a null record.
   static AbstractData* create(void const* info);
