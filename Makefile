@@ -1,5 +1,6 @@
 # make run   - build the release daemon and run it with the board stand-in on port 20001
-# make test  - build with ASan+UBSan and run every test (unit, end-to-end, fuzz)
+# make test  - build with ASan+UBSan and run every test (unit, end-to-end, fuzz), and the
+#              board stand-in's tests, whose thread runs beside the daemon's, with TSan
 # make bench - build the release tree and print the benchmark figures
 # CXX picks the compiler of the run, test and bench builds (g++ by default; CXX=clang++ works).
 
@@ -9,6 +10,8 @@ CMAKE_CONFIGURE = cmake -G Ninja -Wno-dev -DCMAKE_CXX_COMPILER=$(CXX)
 TEST_DIR := build/test-$(COMPILER)
 RELEASE_DIR := build/release-$(COMPILER)
 FUZZ_DIR := build/fuzz
+TSAN_DIR := build/tsan
+TSAN_TESTS := boardsim_tests boardsim_daemon_tests
 
 .PHONY: all run test bench packages
 
@@ -33,6 +36,12 @@ test: packages
 	cmake -G Ninja -Wno-dev -S . -B $(FUZZ_DIR) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGW_FUZZ=ON
 	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	cmake -G Ninja -Wno-dev -S . -B $(TSAN_DIR) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_BUILD_TYPE=Debug -DGW_TSAN=ON
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target $(TSAN_TESTS)
+	# Without address randomisation: clang 14's TSan refuses some layouts of newer kernels.
+	for t in $(TSAN_TESTS); do TSAN_OPTIONS=halt_on_error=1 setarch $$(uname -m) -R \
+	  $(TSAN_DIR)/tests/$$t --gtest_brief=1 || exit 1; done
 	cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS)
 	cd $(FUZZ_DIR) && ctest --output-on-failure -j $(JOBS)
 

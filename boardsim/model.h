@@ -5,11 +5,14 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <vector>
 
 #include "foundation/fd.h"
 
@@ -35,6 +38,7 @@ public:
     Model* m_model = nullptr;
     Fd m_end;
     int m_flags = 0;
+    std::uint64_t m_serial = 0;  // order of the opens, oldest first
   };
 
   explicit Model(std::string path) : m_path(std::move(path)) {}
@@ -43,6 +47,12 @@ public:
   Model& operator=(Model const&) = delete;
 
   std::string const& path() const { return m_path; }
+
+  // A control command's lines to answer with, or why it failed.
+  struct Answer {
+    std::vector<std::string> lines;
+    std::string error;  // empty when the command is done
+  };
 
 protected:
   // Hooks, called with the stand-in's lock held; they must not call lock(). Each returns
@@ -57,11 +67,21 @@ protected:
   // The record behind a pointer request, as log fields. Kept apart from ioctl() so that
   // a request failed by an injected fault is logged decoded all the same.
   virtual std::string decode(unsigned long /*request*/, void const* /*arg*/) const { return {}; }
+  // What a request that succeeded hands back in its record, as fields the log appends
+  // to the decoded request; empty for requests that return nothing.
+  virtual std::string decode_reply(unsigned long /*request*/, void const* /*arg*/) const { return {}; }
   virtual int ioctl(Open&, unsigned long /*request*/, void* /*arg*/) { return ENOTTY; }
   virtual int ioctl_value(Open&, unsigned long /*request*/, unsigned long /*value*/) { return ENOTTY; }
   virtual int write(Open&, std::string_view /*data*/) { return EINVAL; }
   // Called before the daemon reads its end; accepting lets the read take the next event.
   virtual int read(Open&, std::size_t /*len*/) { return 0; }
+
+  // The control socket's "state <device> ..." and "set <device> ..." (verb "state" or
+  // "set", then the words after the device).
+  virtual Answer command(std::string_view verb, std::vector<std::string> const& args);
+
+  // A number word of a command: decimal or 0x-prefixed hexadecimal, at most max.
+  static std::optional<std::uint32_t> number(std::string_view word, std::uint32_t max = UINT32_MAX);
 
   // Holds the stand-in's lock, for model state read from outside a hook.
   std::unique_lock<std::mutex> lock() const;

@@ -5,6 +5,11 @@
 
 namespace BoardSim {
 
+namespace {
+// The kernel's error numbers stay below this.
+constexpr int kErrnoLimit = 4096;
+}  // namespace
+
 std::ostream& operator<<(std::ostream& os, Request const& request) {
   os << request.ms << ' ' << request.device << ' ' << request.name;
   if (!request.fields.empty()) os << ' ' << request.fields;
@@ -12,21 +17,9 @@ std::ostream& operator<<(std::ostream& os, Request const& request) {
   return os;
 }
 
-void RequestLog::add(Request request) {
-  if (m_capacity == 0) {
-    ++m_dropped;
-    return;
-  }
-  if (m_entries.size() == m_capacity) {
-    m_entries.pop_front();
-    ++m_dropped;
-  }
-  m_entries.push_back(std::move(request));
-}
-
 std::vector<Request> RequestLog::entries(std::string_view device, std::string_view name) const {
   std::vector<Request> found;
-  for (Request const& request : m_entries) {
+  for (Request const& request : m_ring.entries()) {
     if ((device.empty() || request.device == device) && (name.empty() || request.name == name)) {
       found.push_back(request);
     }
@@ -34,14 +27,23 @@ std::vector<Request> RequestLog::entries(std::string_view device, std::string_vi
   return found;
 }
 
-void RequestLog::clear() {
-  m_entries.clear();
-  m_dropped = 0;
-}
-
 std::string errno_name(int error) {
   char const* name = ::strerrorname_np(error);
   return name ? name : std::to_string(error);
+}
+
+int errno_value(std::string_view text) {
+  if (text.empty()) return 0;
+  if (text.find_first_not_of("0123456789") == std::string_view::npos) {
+    if (text.size() > 4) return 0;
+    int const value = std::stoi(std::string(text));
+    return value > 0 && value < kErrnoLimit ? value : 0;
+  }
+  for (int error = 1; error < kErrnoLimit; ++error) {
+    char const* name = ::strerrorname_np(error);
+    if (name && text == name) return error;
+  }
+  return 0;
 }
 
 std::string c_literal(std::string_view bytes) {

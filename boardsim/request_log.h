@@ -4,11 +4,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "boardsim/ring.h"
 
 namespace BoardSim {
 
@@ -27,22 +29,22 @@ std::ostream& operator<<(std::ostream& os, Request const& request);
 // The most recent requests; older ones are dropped and counted.
 class RequestLog {
 public:
-  explicit RequestLog(std::size_t capacity) : m_capacity(capacity) {}
+  explicit RequestLog(std::size_t capacity) : m_ring(capacity) {}
 
-  void add(Request request);
+  void add(Request request) { m_ring.add(std::move(request)); }
   // An empty device or name matches every entry.
   std::vector<Request> entries(std::string_view device = {}, std::string_view name = {}) const;
-  std::uint64_t dropped() const { return m_dropped; }
-  void clear();
+  std::uint64_t dropped() const { return m_ring.dropped(); }
+  void clear() { m_ring.clear(); }
 
 private:
-  std::deque<Request> m_entries;
-  std::size_t m_capacity;
-  std::uint64_t m_dropped = 0;
+  Ring<Request> m_ring;
 };
 
 // "EINVAL" for EINVAL; the number when the system has no name for it.
 std::string errno_name(int error);
+// The other way round: EINVAL for "EINVAL" or "22"; 0 for what names no error.
+int errno_value(std::string_view text);
 
 // Bytes as a C string literal, non-printable ones escaped: "PING", "\x01\x00".
 std::string c_literal(std::string_view bytes);

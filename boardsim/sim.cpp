@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "foundation/clock.h"
@@ -15,6 +16,24 @@
 namespace BoardSim {
 
 namespace {
+
+thread_local bool t_own_thread = false;
+
+// Mux::milliseconds() on the daemon's thread; on the stand-in's own thread the same
+// clock unlatched, read without touching the loop's state.
+unsigned now_ms() {
+  if (!t_own_thread) return Mux::milliseconds();
+  timespec ts;
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<unsigned>(static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+                               static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u);
+}
+
+void append(std::string& fields, std::string const& more) {
+  if (more.empty()) return;
+  if (!fields.empty()) fields += ' ';
+  fields += more;
+}
 
 std::string hex(unsigned long value) {
   char text[24];
@@ -45,7 +64,7 @@ std::string data_text(std::string_view data) {
 }
 
 Request received(Model::Open const& open, std::string name, std::string fields = {}) {
-  return {open.model().path(), std::move(name), std::move(fields), 0, Mux::milliseconds()};
+  return {open.model().path(), std::move(name), std::move(fields), 0, now_ms()};
 }
 
 }  // namespace
@@ -111,7 +130,7 @@ int Sim::finish(Request request, int error, bool refusal) {
 
 int Sim::open(char const* path, int flags) {
   auto held = enter();
-  Request request{path, "open", flags_text(flags), 0, Mux::milliseconds()};
+  Request request{path, "open", flags_text(flags), 0, now_ms()};
   if (int const error = take_fault(request)) return finish(std::move(request), error, false);
   auto const found = m_models.find(std::string_view(path));
   if (found == m_models.end()) {
@@ -129,6 +148,7 @@ int Sim::open(char const* path, int flags) {
   open->m_model = &model;
   open->m_end = Fd(ends[0]);
   open->m_flags = flags;
+  open->m_serial = ++m_opened;
   int const daemon_end = ends[1];
   int error = 0;
   struct stat st;
@@ -152,7 +172,8 @@ int Sim::answer_ioctl(Model::Open& open, unsigned long code, std::string fields,
   Request request = received(open, "ioctl " + (name ? std::string(name) : hex(code)), std::move(fields));
   if (!name) return finish(std::move(request), ENOTTY, true);
   if (int const error = take_fault(request)) return finish(std::move(request), error, false);
-  return finish(std::move(request), hook(), true);
+  int const error = hook(request.fields);
+  return finish(std::move(request), error, true);
 }
 
 int Sim::ioctl(int fd, unsigned long code, void* arg) {
@@ -164,9 +185,13 @@ int Sim::ioctl(int fd, unsigned long code, void* arg) {
   }
   Model& model = open->model();
   std::string fields = arg && model.request_name(code) ? model.decode(code, arg) : std::string();
-  // A driver given no record for a record request fails to copy it in.
-  return answer_ioctl(*open, code, std::move(fields),
-                      [&] { return arg ? model.ioctl(*open, code, arg) : EFAULT; });
+  return answer_ioctl(*open, code, std::move(fields), [&](std::string& logged) {
+    // A driver given no record for a record request fails to copy it in.
+    if (!arg) return EFAULT;
+    int const error = model.ioctl(*open, code, arg);
+    if (!error) append(logged, model.decode_reply(code, arg));
+    return error;
+  });
 }
 
 int Sim::ioctl_value(int fd, unsigned long code, unsigned long value) {
@@ -177,7 +202,7 @@ int Sim::ioctl_value(int fd, unsigned long code, unsigned long value) {
     return m_system.ioctl_value(fd, code, value);
   }
   return answer_ioctl(*open, code, "value=" + hex(value),
-                      [&] { return open->model().ioctl_value(*open, code, value); });
+                      [&](std::string&) { return open->model().ioctl_value(*open, code, value); });
 }
 
 ssize_t Sim::write(int fd, void const* buf, std::size_t len) {
@@ -224,6 +249,15 @@ bool Sim::deliver(int fd, void const* record, std::size_t len) {
   return open && open->deliver(record, len);
 }
 
+bool Sim::deliver(std::string_view device, void const* record, std::size_t len) {
+  auto const held = enter();
+  Model::Open* oldest = nullptr;
+  for (auto const& [ino, open] : m_opens) {
+    if (open->model().path() == device && (!oldest || open->m_serial < oldest->m_serial)) oldest = open.get();
+  }
+  return oldest && oldest->deliver(record, len);
+}
+
 void Sim::fail(std::string device, std::string request, int error, Repeat repeat) {
   auto const held = enter();
   m_faults.push_back({std::move(device), std::move(request), error, repeat});
@@ -244,9 +278,23 @@ std::uint64_t Sim::dropped_requests() {
   return m_log.dropped();
 }
 
+Sim::LogView Sim::log(std::string_view device, std::string_view name) {
+  auto const held = enter();
+  return {m_log.entries(device, name), m_log.dropped()};
+}
+
 void Sim::clear_requests() {
   auto const held = enter();
   m_log.clear();
 }
+
+Model::Answer Sim::command(std::string_view device, std::string_view verb, std::vector<std::string> const& args) {
+  auto const held = enter();
+  auto const found = m_models.find(device);
+  if (found == m_models.end()) return {{}, "no model of " + std::string(device)};
+  return found->second->command(verb, args);
+}
+
+void Sim::mark_own_thread() { t_own_thread = true; }
 
 }  // namespace BoardSim

@@ -45,6 +45,8 @@ public:
 
   // Delivers an event record to the open behind the daemon's descriptor fd.
   bool deliver(int fd, void const* record, std::size_t len);
+  // Delivers it to the oldest open of the device still held; false when there is none.
+  bool deliver(std::string_view device, void const* record, std::size_t len);
 
   // The next request (Repeat::once) or every request (Repeat::always) named `request`
   // ("open", "write", "ioctl <NAME>", ...) on `device` fails with `error`.
@@ -54,7 +56,21 @@ public:
   // An empty device or name matches every entry.
   std::vector<Request> requests(std::string_view device = {}, std::string_view name = {});
   std::uint64_t dropped_requests();
+  // The entries and the dropped count of one moment, for a reader on another thread.
+  struct LogView {
+    std::vector<Request> entries;
+    std::uint64_t dropped = 0;
+  };
+  LogView log(std::string_view device = {}, std::string_view name = {});
   void clear_requests();
+
+  // Hands "state" or "set" with its words to the model of the device.
+  Model::Answer command(std::string_view device, std::string_view verb, std::vector<std::string> const& args);
+
+  // Marks the calling thread as the stand-in's own. The loop's clock and its latch
+  // belong to the daemon's thread, so what this thread records (a close it notices) is
+  // stamped from the monotonic clock the loop's clock reads instead.
+  static void mark_own_thread();
 
 private:
   friend class Model;
@@ -85,6 +101,7 @@ private:
   std::map<std::string, std::unique_ptr<Model>, std::less<>> m_models;
   std::map<ino_t, std::unique_ptr<Model::Open>> m_opens;
   std::vector<Fault> m_faults;
+  std::uint64_t m_opened = 0;
   RequestLog m_log;
   Board::SystemIo m_system;
 };

@@ -7,11 +7,29 @@
 
 namespace BoardSim {
 
-Watchdog::Watchdog() : Model(Board::kWatchdog) {}
+namespace {
+
+char const* state_name(Watchdog::State state) {
+  switch (state) {
+    case Watchdog::State::idle: return "idle";
+    case Watchdog::State::started: return "started";
+    case Watchdog::State::stopped: return "stopped";
+  }
+  return "?";
+}
+
+}  // namespace
+
+Watchdog::Watchdog(std::size_t capacity) : Model(Board::kWatchdog), m_writes(capacity) {}
 
 std::vector<Watchdog::Write> Watchdog::writes() const {
   auto const held = lock();
-  return m_writes;
+  return {m_writes.entries().begin(), m_writes.entries().end()};
+}
+
+std::uint64_t Watchdog::dropped_writes() const {
+  auto const held = lock();
+  return m_writes.dropped();
 }
 
 Watchdog::State Watchdog::state() const {
@@ -40,8 +58,19 @@ int Watchdog::write(Open&, std::string_view data) {
   } else if (data != "PING") {
     return EINVAL;
   }
-  m_writes.push_back({std::string(data), Mux::milliseconds()});
+  m_writes.add({std::string(data), Mux::milliseconds()});
   return 0;
+}
+
+Model::Answer Watchdog::command(std::string_view verb, std::vector<std::string> const& args) {
+  if (verb != "state") return Model::command(verb, args);
+  if (!args.empty()) return {{}, "usage: state " + path()};
+  Answer answer;
+  answer.lines.push_back(std::string("state ") + state_name(m_state));
+  answer.lines.push_back("opens " + std::to_string(m_open_count));
+  for (Write const& write : m_writes.entries()) answer.lines.push_back(std::to_string(write.ms) + ' ' + write.text);
+  answer.lines.push_back("dropped " + std::to_string(m_writes.dropped()));
+  return answer;
 }
 
 }  // namespace BoardSim

@@ -10,6 +10,7 @@ namespace Board {
 
 // Device paths of the board, defined here so that no other production file names "/dev/".
 inline constexpr char const kWatchdog[] = "/dev/misc/gw-wd";
+// The time-slot switch; its requests are in foundation/board_requests.h.
 inline constexpr char const kHal[] = "/dev/hal";
 
 class Io {

@@ -11,33 +11,38 @@
 
 namespace Board {
 
-// "/dev/hal": the time-slot switch. Ports are switch port numbers; the byte travels in
-// the low 8 bits of its word.
-inline constexpr unsigned long HAL_MUX_CONNECT = 0x80084D02;  // the output takes the input
-inline constexpr unsigned long HAL_MUX_DISABLE = 0x80044D03;  // the output drives nothing
-inline constexpr unsigned long HAL_MUX_WRITE = 0xC0084D04;    // the output sends a constant byte
-inline constexpr unsigned long HAL_MUX_READ = 0xC0084D05;     // the byte seen on a port
+// --- Board::kHal: the time-slot switch ------------------------------------------------
+// Every word is unsigned 32-bit in the machine's own byte order. A port number names a
+// switch port; an output is driven from an input port or by a constant byte.
 
-struct __attribute__((packed)) MuxConnect {
+// Feeds `output` from `input`.
+inline constexpr unsigned long HAL_MUX_CONNECT = 0x80084D02;
+struct [[gnu::packed]] MuxConnect {
   std::uint32_t output;
   std::uint32_t input;
 };
 static_assert(sizeof(MuxConnect) == 8);
 
-struct __attribute__((packed)) MuxDisable {
+// Stops driving `output`.
+inline constexpr unsigned long HAL_MUX_DISABLE = 0x80044D03;
+struct [[gnu::packed]] MuxDisable {
   std::uint32_t output;
 };
 static_assert(sizeof(MuxDisable) == 4);
 
-struct __attribute__((packed)) MuxWrite {
+// Drives `output` with the constant `byte` (0..255 in the low 8 bits).
+inline constexpr unsigned long HAL_MUX_WRITE = 0xC0084D04;
+struct [[gnu::packed]] MuxWrite {
   std::uint32_t output;
   std::uint32_t byte;
 };
 static_assert(sizeof(MuxWrite) == 8);
 
-struct __attribute__((packed)) MuxRead {
+// Reads the byte seen on `port`: `byte` goes in as 0xFF and comes back as that byte.
+inline constexpr unsigned long HAL_MUX_READ = 0xC0084D05;
+struct [[gnu::packed]] MuxRead {
   std::uint32_t port;
-  std::uint32_t byte;  // 0xFF on the way in
+  std::uint32_t byte;
 };
 static_assert(sizeof(MuxRead) == 8);
 

@@ -51,5 +51,15 @@ TEST(RequestLog, PrintsDecodedRequests) {
   EXPECT_EQ(text.str(), "7 /dev/a close");
 }
 
+TEST(ErrnoValue, ReadsNamesAndNumbersOfErrors) {
+  EXPECT_EQ(errno_value("EINVAL"), EINVAL);
+  EXPECT_EQ(errno_value("ENOTTY"), ENOTTY);
+  EXPECT_EQ(errno_value("5"), EIO);
+  EXPECT_EQ(errno_value(errno_name(EHWPOISON)), EHWPOISON);
+  for (std::string_view const none : {"", "einval", "EINVAL ", "0", "-5", "4096", "99999", "5x", "E"}) {
+    EXPECT_EQ(errno_value(none), 0) << none;
+  }
+}
+
 }  // namespace
 }  // namespace BoardSim

@@ -131,5 +131,20 @@ TEST_F(WatchdogTest, InjectedFaultsFailTheOpenAndOneWrite) {
             (Request{Board::kWatchdog, "write", R"(data="PING")", EIO, now() - 1000}));
 }
 
+TEST(WatchdogWrites, KeepsTheMostRecentAndCountsTheDropped) {
+  FakeClock clock;
+  BoardSim::Sim sim;
+  auto& watchdog = sim.add<Watchdog>(2);
+  Fd fd(sim.open(Board::kWatchdog, O_WRONLY));
+  for (std::string_view const text : {"START"sv, "PING"sv, "PING"sv, "STOP"sv}) {
+    clock.advance_ms(10);
+    ASSERT_EQ(sim.write(fd.lowlevel_fd(), text.data(), text.size()), ssize_t(text.size()));
+  }
+  unsigned const t = Mux::milliseconds();
+  EXPECT_EQ(watchdog.writes(), (std::vector<Watchdog::Write>{{"PING", t - 10}, {"STOP", t}}));
+  EXPECT_EQ(watchdog.dropped_writes(), 2u);
+  EXPECT_EQ(watchdog.state(), Watchdog::State::stopped);
+}
+
 }  // namespace
 }  // namespace test
