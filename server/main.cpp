@@ -23,6 +23,7 @@
 #include "monitoring/monitoring_ctl.h"
 #include "protocol/acceptor_net.h"
 #include "radio/rtp_ed137_factory.h"
+#include "server/board/board_thread.h"
 #include "radio/rtp_lemz_factory.h"
 #include "server/control_server.h"
 #include "server/heartbeat.h"
@@ -138,6 +139,7 @@ int main(int argc, char** argv) {
   MonitoringCtl::instance().Configure(configuration);
 
   if (daemon) RunDaemon();
+  std::unique_ptr<BoardThread> board = StartBoardThread();
   {
     Linux::Run run(kRunName);
     std::cout << "Starting server " << "[" << Version::current << "]" << ", port=" << std::dec << port << std::endl;
@@ -155,5 +157,6 @@ int main(int argc, char** argv) {
 
     ctrlServer.Deactivate();
   }
+  board.reset();
   return 0;
 }
