@@ -1,7 +1,7 @@
 #pragma once
 // The entry points through which messages become octets and back, and the printing of
-// any value in a log line. Rules 2 (aligned PER, the wire) and 1 (BER) go both ways;
-// rule 0 (value notation) encodes only for now.
+// any value in a log line. Every rule goes both ways: 2 aligned PER (the wire), 1 BER,
+// 0 value notation.
 
 #include <iterator>
 #include <ostream>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "asn1/abstract_data.h"
+#include "asn1/avn_decoder.h"
 #include "asn1/avn_encoder.h"
 #include "asn1/ber_decoder.h"
 #include "asn1/ber_encoder.h"
@@ -44,6 +45,11 @@ public:
       }
       case ber: {
         BERDecoder decoder(begin, end, withoutEnv ? nullptr : this);
+        return value.accept(decoder);
+      }
+      case avn: {
+        std::istringstream text(std::string(begin, end));
+        AVNDecoder decoder(text, nullptr);
         return value.accept(decoder);
       }
       default: return false;
