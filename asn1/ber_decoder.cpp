@@ -105,28 +105,39 @@ bool BERDecoder::do_visit(BOOLEAN& v) {
   return true;
 }
 
-bool BERDecoder::do_visit(INTEGER& v) {
-  unsigned length = 0;
-  if (!decodeHeader(v, length) || length == 0 || atEnd()) return false;
-  unsigned value = decodeByte();
+namespace {
+
+// Two's complement contents, sign-extended from the first octet into 32 bits (longer
+// contents keep their last four octets); false when they are empty or cut short.
+bool signed_contents(BERDecoder& decoder, unsigned length, int& out) {
+  if (length == 0 || decoder.atEnd()) return false;
+  unsigned value = decoder.decodeByte();
   if (value & 0x80) value |= 0xFFFFFF00u;
   for (unsigned i = 1; i < length; ++i) {
-    if (atEnd()) return false;
-    value = value << 8 | decodeByte();
+    if (decoder.atEnd()) return false;
+    value = value << 8 | decoder.decodeByte();
   }
-  v = static_cast<int>(value);
+  out = static_cast<int>(value);
   return true;
 }
 
+}  // namespace
+
+bool BERDecoder::do_visit(INTEGER& v) {
+  unsigned length = 0;
+  int value = 0;
+  if (!decodeHeader(v, length) || !signed_contents(*this, length, value)) return false;
+  v = value;
+  return true;
+}
+
+// An enumeration's contents are two's complement like an INTEGER's: the encoder writes
+// -1 (TERM::RadioStandby's not-use) as FF, and so does every peer.
 bool BERDecoder::do_visit(ENUMERATED& v) {
   unsigned length = 0;
-  if (!decodeHeader(v, length) || length == 0 || atEnd()) return false;
-  unsigned value = 0;
-  for (unsigned i = 0; i < length; ++i) {
-    if (atEnd()) return false;
-    value = value << 8 | decodeByte();
-  }
-  v.setFromInt(static_cast<int>(value));
+  int value = 0;
+  if (!decodeHeader(v, length) || !signed_contents(*this, length, value)) return false;
+  v.setFromInt(value);
   return true;
 }
 

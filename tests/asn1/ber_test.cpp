@@ -258,12 +258,17 @@ TEST(BerDecoder, LengthsOfMoreThanFourOctetsKeepTheLastFour) {
   EXPECT_EQ(std::string(v), "AB");
 }
 
-TEST(BerDecoder, IntegersSignExtendEnumerationsDoNot) {
+TEST(BerDecoder, IntegersAndEnumerationsSignExtend) {
   INTEGER i(&INTEGER::theInfo);
   ASSERT_TRUE(from_ber("02 02 FF 7F", i));
   EXPECT_EQ(i.getValue(), -129);
+  // -1 is written FF, as a peer writes it, and must read back as -1, not 255.
   ENUMERATED e(&kCause);
+  e.setFromInt(-1);
+  EXPECT_EQ(ber(e), "0A 01 FF");
   ASSERT_TRUE(from_ber("0A 01 FF", e));
+  EXPECT_EQ(e.asInt(), -1);
+  ASSERT_TRUE(from_ber("0A 02 00 FF", e));
   EXPECT_EQ(e.asInt(), 255);
   EXPECT_FALSE(from_ber("02 00", i));
   EXPECT_FALSE(from_ber("0A 00", e));
