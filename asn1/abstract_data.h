@@ -45,6 +45,13 @@ public:
   // Value notation: the good state, or failbit when the value cannot be printed.
   std::ios_base::iostate print_on(std::ostream& os) const;
   std::string asValueNotation() const;
+  // Reads value notation as print_on writes it: the good state, or failbit.
+  std::ios_base::iostate get_from(std::istream& is);
+  bool setFromValueNotation(std::string const& text);
+
+  // Whether the value fits its type, extensions allowed; strictly: fits the type's root.
+  bool isValid() const;
+  bool isStrictlyValid() const;
 
 protected:
   explicit AbstractData(void const* info) : m_info(info) {}
@@ -70,6 +77,7 @@ private:
 };
 
 std::ostream& operator<<(std::ostream& os, AbstractData const& value);
+std::istream& operator>>(std::istream& is, AbstractData& value);
 
 // A value whose record carries a constraint (range or size).
 class ConstrainedObject : public AbstractData {

@@ -9,3 +9,4 @@
 #include "asn1/sequence_of.h"
 #include "asn1/simple.h"
 #include "asn1/strings.h"
+#include "asn1/valid_checker.h"

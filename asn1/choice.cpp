@@ -1,5 +1,7 @@
 #include "asn1/choice.h"
 
+#include <algorithm>
+#include <climits>
 #include <utility>
 
 #include "asn1/visitor.h"
@@ -46,6 +48,32 @@ bool CHOICE::createSelection() {
   delete m_value;
   m_value = nullptr;
   m_selection = unknownSelection;
+  return false;
+}
+
+bool CHOICE::setID(unsigned number, unsigned tagClass) {
+  ChoiceInfo const& r = choice_info();
+  if (!r.tags) {
+    // Automatic tags: the number is the alternative's, whatever the class.
+    m_selection = number <= INT_MAX ? static_cast<int>(number) : unknownSelection;
+    return createSelection();
+  }
+  // The root's tags are in ascending order; extension alternatives are not searched.
+  unsigned const word = (tagClass << 16) + number;
+  unsigned const* const end = r.tags + r.root_count;
+  unsigned const* const found = std::lower_bound(r.tags, end, word);
+  if (found != end && *found == word) {
+    m_selection = static_cast<int>(found - r.tags);
+    return createSelection();
+  }
+  if (r.known_count == 0 || r.tags[0] != 0) return false;
+  // The first alternative is an untagged CHOICE: the tag may be one of its own.
+  m_selection = 0;
+  if (createSelection()) {
+    auto* const inner = dynamic_cast<CHOICE*>(m_value);
+    if (inner && inner->setID(number, tagClass)) return true;
+  }
+  setSelection(unknownSelection, nullptr);
   return false;
 }
 

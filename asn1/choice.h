@@ -32,6 +32,9 @@ public:
   bool select(int selection);
   bool createSelection();
   bool isUnknownSelection() const { return m_selection == unknownSelection; }
+  // Selects, with a new value, the alternative that carries the tag of this number and
+  // class (the class bits of a BER identifier); false when none does.
+  bool setID(unsigned number, unsigned tagClass);
   char const* getSelectionName() const;
   unsigned getSelectionTag() const;
   unsigned getNumChoices() const { return choice_info().root_count; }

@@ -56,4 +56,13 @@ std::ostream& operator<<(std::ostream& os, AbstractData const& value) {
   return os;
 }
 
+std::istream& operator>>(std::istream& is, AbstractData& value) {
+  if (!is.good()) return is;
+  do_it(is, [&] {
+    std::istream::sentry sentry(is);  // skips white space
+    return sentry ? value.get_from(is) : std::ios_base::goodbit;
+  });
+  return is;
+}
+
 }  // namespace ASN1

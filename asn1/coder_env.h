@@ -1,7 +1,7 @@
 #pragma once
 // The entry points through which messages become octets and back, and the printing of
-// any value in a log line. Rule 2 (aligned PER) goes both ways; rule 0 (value notation)
-// encodes only for now.
+// any value in a log line. Every rule goes both ways: 2 aligned PER (the wire), 1 BER,
+// 0 value notation.
 
 #include <iterator>
 #include <ostream>
@@ -9,7 +9,10 @@
 #include <vector>
 
 #include "asn1/abstract_data.h"
+#include "asn1/avn_decoder.h"
 #include "asn1/avn_encoder.h"
+#include "asn1/ber_decoder.h"
+#include "asn1/ber_encoder.h"
 #include "asn1/per_decoder.h"
 #include "asn1/per_encoder.h"
 
@@ -27,6 +30,7 @@ public:
   bool encode(AbstractData const& value, OutputIterator out) const {
     switch (m_rule) {
       case per: return encodePER(value, out);
+      case ber: return encodeBER(value, out);
       case avn: return encodeAVN(value, out);
       default: return false;
     }
@@ -39,6 +43,15 @@ public:
         PERDecoder decoder(begin, end, withoutEnv ? nullptr : this, true);
         return value.accept(decoder);
       }
+      case ber: {
+        BERDecoder decoder(begin, end, withoutEnv ? nullptr : this);
+        return value.accept(decoder);
+      }
+      case avn: {
+        std::istringstream text(std::string(begin, end));
+        AVNDecoder decoder(text, nullptr);
+        return value.accept(decoder);
+      }
       default: return false;
     }
   }
@@ -48,6 +61,15 @@ private:
   static bool encodePER(AbstractData const& value, OutputIterator out) {
     std::vector<char> scratch;
     PEREncoder encoder(scratch, true);
+    if (!value.accept(encoder)) return false;
+    std::copy(scratch.begin(), scratch.end(), out);
+    return true;
+  }
+
+  template <class OutputIterator>
+  static bool encodeBER(AbstractData const& value, OutputIterator out) {
+    std::vector<char> scratch;
+    BEREncoder encoder(scratch);
     if (!value.accept(encoder)) return false;
     std::copy(scratch.begin(), scratch.end(), out);
     return true;

@@ -76,9 +76,13 @@ bool IntegerWithNamedNumber::setFromName(std::string_view name) {
 bool IntegerWithNamedNumber::do_accept(Visitor& visitor) { return visitor.visit(*this); }
 bool IntegerWithNamedNumber::do_accept(ConstVisitor& visitor) const { return visitor.visit(*this); }
 
-std::string_view ENUMERATED::getName() const {
-  EnumeratedInfo const& e = enumerated();
-  // Each entry's value is its "=n" suffix, or the previous entry's value plus one.
+namespace {
+
+// Calls `visit(name, value)` for each name-table entry in order, until one returns true;
+// whether one did. An entry's value is its "=n" suffix, or the previous entry's value
+// plus one.
+template <class Visit>
+bool find_entry(EnumeratedInfo const& e, Visit visit) {
   unsigned value = 0;
   for (unsigned i = 0; i < e.name_count; ++i, ++value) {
     std::string_view entry = e.names[i];
@@ -87,9 +91,31 @@ std::string_view ENUMERATED::getName() const {
       value = static_cast<unsigned>(std::atoi(e.names[i] + equals + 1));
       entry = entry.substr(0, equals);
     }
-    if (value == static_cast<unsigned>(m_value)) return entry;
+    if (visit(entry, static_cast<int>(value))) return true;
   }
-  return {};
+  return false;
+}
+
+}  // namespace
+
+std::string_view ENUMERATED::getName() const {
+  std::string_view name;
+  find_entry(enumerated(), [&](std::string_view entry, int value) {
+    if (value != m_value) return false;
+    name = entry;
+    return true;
+  });
+  return name;
+}
+
+bool ENUMERATED::setFromName(std::string_view name) {
+  bool const found = find_entry(enumerated(), [&](std::string_view entry, int value) {
+    if (entry != name) return false;
+    m_value = value;
+    return true;
+  });
+  if (!found) m_value = static_cast<int>(static_cast<unsigned>(getMaximum()) + 1u);
+  return found;
 }
 
 int ENUMERATED::do_compare(AbstractData const& other) const {

@@ -140,6 +140,10 @@ public:
   // The name of the value (the first table entry that carries it, without its "=n"
   // suffix), or an empty view when none does.
   std::string_view getName() const;
+  // The value of the first entry with this name (compared without an "=n" suffix); with
+  // none the value becomes the maximum + 1 and the result is false.
+  bool setFromName(std::string_view name);
+  // A negative value passes: values are only ever above the root.
   bool isStrictlyValid() const { return m_value <= getMaximum(); }
   bool isValid() const { return extendable() || isStrictlyValid(); }
 

@@ -13,5 +13,8 @@ std::string per(ASN1::AbstractData const& value);
 std::vector<char> octets(std::string const& hex);
 // Decodes the octets written in hex into `value`.
 bool from_per(std::string const& hex, ASN1::AbstractData& value);
+// The same with the BER rules.
+std::string ber(ASN1::AbstractData const& value);
+bool from_ber(std::string const& hex, ASN1::AbstractData& value);
 
 }  // namespace test_coding

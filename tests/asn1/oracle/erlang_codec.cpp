@@ -35,7 +35,11 @@ std::string find_on_path(char const* program) {
 
 }  // namespace
 
-ErlangCodec::ErlangCodec() {
+std::string oracle_schema() { return kSchema; }
+
+ErlangCodec::ErlangCodec() : ErlangCodec("per", kSchema) {}
+
+ErlangCodec::ErlangCodec(char const* rules, std::string const& schema) {
   // A write to an escript that died fails with EPIPE and is reported, not fatal.
   std::signal(SIGPIPE, SIG_IGN);
   std::string const escript = find_on_path("escript");
@@ -60,7 +64,7 @@ ErlangCodec::ErlangCodec() {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, to_child[0], 0);
   posix_spawn_file_actions_adddup2(&actions, from_child[1], 1);
-  char const* const argv[] = {escript.c_str(), kScript, kSchema, m_directory.c_str(), nullptr};
+  char const* const argv[] = {escript.c_str(), kScript, schema.c_str(), m_directory.c_str(), rules, nullptr};
   int const spawned =
       ::posix_spawn(&m_pid, escript.c_str(), &actions, nullptr, const_cast<char* const*>(argv), environ);
   posix_spawn_file_actions_destroy(&actions);

@@ -1,7 +1,7 @@
 #pragma once
-// Erlang's aligned PER codec for the oracle schema, as one long-lived escript process
-// (per_codec.escript) spoken to in lines over its standard input and output. Its error
-// output is the caller's.
+// Erlang's aligned PER codec for the oracle schema, or its BER codec for a schema given,
+// as one long-lived escript process (per_codec.escript) spoken to in lines over its
+// standard input and output. Its error output is the caller's.
 
 #include <sys/types.h>
 
@@ -15,6 +15,8 @@ class ErlangCodec {
 public:
   // Starts the escript and waits until it has compiled the schema.
   ErlangCodec();
+  // The same with the rules "per" or "ber" and a schema file of one's own.
+  ErlangCodec(char const* rules, std::string const& schema);
   ~ErlangCodec();
   ErlangCodec(ErlangCodec const&) = delete;
   ErlangCodec& operator=(ErlangCodec const&) = delete;
@@ -35,6 +37,9 @@ private:
   std::string m_directory;
   std::string m_failure;
 };
+
+// The oracle schema's file in the source tree.
+std::string oracle_schema();
 
 // Octets as contiguous upper-case hexadecimal, as the escript reads and writes them.
 std::string hex(std::vector<char> const& octets);

@@ -19,6 +19,7 @@ char const* record_name(SequenceInfo const& info) {
 
 class TermWriter : public ConstVisitor {
 public:
+  explicit TermWriter(bool enumeration_names) : m_names(enumeration_names) {}
   std::string text() const { return m_out.str(); }
 
 protected:
@@ -40,7 +41,13 @@ protected:
     return true;
   }
   bool do_visit(ENUMERATED const& v) override {
-    m_out << v.asInt();
+    if (!m_names) {
+      m_out << v.asInt();
+      return true;
+    }
+    std::string_view const name = v.getName();
+    if (name.empty()) return false;
+    m_out << '\'' << name << '\'';
     return true;
   }
   bool do_visit(OCTET_STRING const& v) override {
@@ -110,6 +117,7 @@ private:
     for (; m_next.back() < index; ++m_next.back()) m_out << ",asn1_NOVALUE";
   }
 
+  bool const m_names;
   std::ostringstream m_out;
   std::vector<unsigned> m_next;  // per open SEQUENCE: the next field to write
 };
@@ -117,7 +125,12 @@ private:
 }  // namespace
 
 std::string erlang_term(AbstractData const& value) {
-  TermWriter writer;
+  TermWriter writer(false);
+  return value.accept(writer) ? writer.text() : std::string();
+}
+
+std::string erlang_term_with_names(AbstractData const& value) {
+  TermWriter writer(true);
   return value.accept(writer) ? writer.text() : std::string();
 }
 

@@ -12,5 +12,8 @@ namespace oracle {
 
 // The term text, or an empty string for a value of a kind the oracle schema does not use.
 std::string erlang_term(ASN1::AbstractData const& value);
+// The same for a translation that keeps enumerations as ENUMERATED: their values are the
+// names, as atoms.
+std::string erlang_term_with_names(ASN1::AbstractData const& value);
 
 }  // namespace oracle

@@ -1,7 +1,8 @@
 #!/usr/bin/env escript
-%% Erlang's aligned PER codec, the independent check of the project's coder.
+%% Erlang's aligned PER codec, the independent check of the project's coder; given
+%% "ber" as a third argument, Erlang's BER codec instead.
 %%
-%%   escript per_codec.escript SCHEMA.asn OUTDIR
+%%   escript per_codec.escript SCHEMA.asn OUTDIR [per|ber]
 %%
 %% Compiles the schema into OUTDIR, prints "ready", then answers each line read on
 %% standard input with one line:
@@ -16,7 +17,9 @@
 -mode(compile).
 
 main([Schema, OutDir]) ->
-    case asn1ct:compile(Schema, [per, {outdir, OutDir}]) of
+    main([Schema, OutDir, "per"]);
+main([Schema, OutDir, Rules]) when Rules =:= "per"; Rules =:= "ber" ->
+    case asn1ct:compile(Schema, [list_to_atom(Rules), {outdir, OutDir}]) of
         ok -> ok;
         Error -> fail("cannot compile ~s: ~p", [Schema, Error])
     end,
@@ -29,7 +32,7 @@ main([Schema, OutDir]) ->
     reply("ready"),
     serve(Module);
 main(_) ->
-    fail("usage: per_codec.escript SCHEMA.asn OUTDIR", []).
+    fail("usage: per_codec.escript SCHEMA.asn OUTDIR [per|ber]", []).
 
 fail(Format, Arguments) ->
     io:format(standard_error, "per_codec: " ++ Format ++ "~n", Arguments),

@@ -11,7 +11,7 @@ using namespace ASN1;
 
 class Filler : public Visitor {
 public:
-  explicit Filler(std::mt19937& engine) : m_engine(engine) {}
+  Filler(std::mt19937& engine, bool every_extension) : m_engine(engine), m_every_extension(every_extension) {}
 
   bool octets_comparable() const { return m_comparable; }
 
@@ -81,6 +81,11 @@ protected:
 
   int preVisitExtensions(SEQUENCE& s) override {
     unsigned const known = s.sequence_info().extension_count;
+    if (known != 0 && m_every_extension) {
+      s.extensionMap().resize(known);
+      for (unsigned k = 0; k < known; ++k) s.extensionMap().set(k);
+      return ContinueWithExtensions;
+    }
     if (known == 0 || chance(3)) return Stop;
     unsigned last = 0;
     bool any = false;
@@ -170,6 +175,7 @@ private:
   }
 
   std::mt19937& m_engine;
+  bool const m_every_extension;
   bool m_comparable = true;
 };
 
@@ -178,7 +184,7 @@ private:
 RandomValues::Made RandomValues::make(void const* info) {
   Made made;
   made.value.reset(AbstractData::create(info));
-  Filler filler(m_engine);
+  Filler filler(m_engine, m_every_extension);
   if (!made.value->accept(filler)) made.value.reset();
   made.octets_comparable = filler.octets_comparable();
   return made;

@@ -13,7 +13,10 @@ namespace oracle {
 
 class RandomValues {
 public:
-  explicit RandomValues(std::uint32_t seed) : m_engine(seed) {}
+  // With `every_extension`, each SEQUENCE that has extensions carries all of them, in a
+  // map as long as its type's list: Erlang's BER encoder takes no value without them.
+  explicit RandomValues(std::uint32_t seed, bool every_extension = false)
+      : m_engine(seed), m_every_extension(every_extension) {}
 
   struct Made {
     std::unique_ptr<ASN1::AbstractData> value;
@@ -27,6 +30,7 @@ public:
 
 private:
   std::mt19937 m_engine;
+  bool m_every_extension;
 };
 
 }  // namespace oracle
