@@ -21,18 +21,8 @@ namespace {
 
 using test::Client;
 using test::Recorder;
+using test::run_real_until;
 using test::run_until;
-
-// Runs the loop on the real clock (peers in other processes take real time), waking at
-// least every 5 ms to look at `done`.
-bool run_real(std::function<bool()> done, unsigned limit_ms = 5000) {
-  struct Tick {
-    Timer timer;
-    void fire() { timer.set(5, &Tick::fire, this); }
-  } tick;
-  tick.fire();
-  return run_until(std::move(done), limit_ms);
-}
 
 bool is_socket(std::string const& path) {
   struct stat info;
@@ -128,26 +118,26 @@ TEST_F(UnixWithSocat, AcceptorEchoesFramesAndNamesThePeerByItsPath) {
   auto socat = bridge(port, client_path);
   Client client(port);
   ASSERT_TRUE(client.connected());
-  ASSERT_TRUE(run_real([&] { return acceptor.IsConnected(); }));
+  ASSERT_TRUE(run_real_until([&] { return acceptor.IsConnected(); }));
   EXPECT_EQ(streams.out(), "new connection from " + client_path + "\n");
   EXPECT_EQ(acceptor.GetAddr(), client_path);
 
   std::string const whole = test::frame("first") + test::frame("") + test::frame(std::string(3000, 'z'));
   client.send_raw(whole.substr(0, 3));
-  run_real([] { return false; }, 30);
+  run_real_until([] { return false; }, 30);
   client.send_raw(whole.substr(3));
-  ASSERT_TRUE(run_real([&] { return recorder.events.size() == 4; }));
+  ASSERT_TRUE(run_real_until([&] { return recorder.events.size() == 4; }));
   EXPECT_EQ(client.receive(3), (std::vector<std::string>{"first", "", std::string(3000, 'z')}));
 
   // socat ends when the client goes; the link ends with it and the acceptor listens on.
   client.close();
-  ASSERT_TRUE(run_real([&] { return count(recorder, "disconnect") == 1; }));
+  ASSERT_TRUE(run_real_until([&] { return count(recorder, "disconnect") == 1; }));
   EXPECT_EQ(streams.err(), "control connection " + client_path + " closed.\n");
   EXPECT_EQ(acceptor.GetState(), Control::Service::State::Connecting);
   EXPECT_TRUE(socat->wait(2000));
   Fd again = connect_to(path);
   ASSERT_TRUE(again.is_valid());
-  ASSERT_TRUE(run_real([&] { return acceptor.IsConnected(); }));
+  ASSERT_TRUE(run_real_until([&] { return acceptor.IsConnected(); }));
   EXPECT_NE(streams.out().find("new connection from \n"), std::string::npos) << "an unnamed client";
   acceptor.Deactivate();
   EXPECT_TRUE(is_socket(path)) << "the socket file stays";
@@ -159,12 +149,12 @@ TEST_F(UnixWithSocat, SecondPeerIsRefusedWhileALinkIsUp) {
   acceptor.Bind(&recorder);
   acceptor.Activate();
   Fd first = connect_to(path);
-  ASSERT_TRUE(run_real([&] { return acceptor.IsConnected(); }));
+  ASSERT_TRUE(run_real_until([&] { return acceptor.IsConnected(); }));
 
   int const port = test::free_port();
   auto socat = bridge(port);
   Client second(port);
-  ASSERT_TRUE(run_real([&] { return acceptor.refused == 1; }));
+  ASSERT_TRUE(run_real_until([&] { return acceptor.refused == 1; }));
   EXPECT_NE(streams.err().find("refuse connection from \n"), std::string::npos) << streams.err();
   EXPECT_TRUE(second.sees_close()) << "socat passes the refusal on";
   EXPECT_TRUE(acceptor.IsConnected());
@@ -184,7 +174,7 @@ TEST_F(UnixWithSocat, ConnectorTalksToASocatListener) {
   EXPECT_EQ(connector.GetAddr(), path);
   connector.Send("ping", 4);
   connector.Send("", 0);
-  ASSERT_TRUE(run_real([&] { return recorder.events.size() == 3; }));
+  ASSERT_TRUE(run_real_until([&] { return recorder.events.size() == 3; }));
   EXPECT_EQ(recorder.events, (std::vector<std::string>{"connect", "message:ping", "message:"}));
   EXPECT_EQ(streams.err(), "");
   connector.Deactivate();
