@@ -21,7 +21,7 @@ bool generateV1(Object const& root, std::ostream& out, std::istream& tmpl) {
 }
 
 GeneratorV1::GeneratorV1(Object const& root, std::ostream& out, std::istream& tmpl)
-    : m_root(root), m_out(out), m_tmpl(tmpl), m_stack{&root}, m_current(&root) {}
+    : m_root(root), m_out(out), m_tmpl(tmpl), m_stack{&m_root}, m_current(&m_root) {}
 
 bool GeneratorV1::generate() {
   m_ignore = 0;
