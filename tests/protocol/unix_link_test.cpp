@@ -14,6 +14,7 @@
 #include "foundation/clock.h"
 #include "protocol/acceptor_unix.h"
 #include "protocol/connector_unix.h"
+#include "protocol/local_socket.h"
 #include "tests/protocol/link_harness.h"
 #include "tests/support/child_process.h"
 
@@ -273,6 +274,17 @@ TEST_F(UnixPaths, ConnectorBindsItsLocalPathUnlessAFileIsThere) {
   EXPECT_EQ(acceptor.GetAddr(), "");
   blocked.Deactivate();
   acceptor.Deactivate();
+}
+
+TEST(UnixPeerPath, ReadOnlyWithinTheRecordWhateverLengthTheKernelReports) {
+  sockaddr_un full{};
+  full.sun_family = AF_UNIX;
+  std::fill(std::begin(full.sun_path), std::end(full.sun_path), 'f');  // no terminator at all
+  EXPECT_EQ(Control::PeerPath(full, sizeof full + 40), std::string(sizeof full.sun_path, 'f'));
+  EXPECT_EQ(Control::PeerPath(full, offsetof(sockaddr_un, sun_path) + 3), "fff");
+  EXPECT_EQ(Control::PeerPath(full, sizeof(sa_family_t)), "") << "an unnamed peer";
+  EXPECT_EQ(Control::LocalAddress(std::string(200, 'x')).sun_path, std::string(107, 'x'));
+  EXPECT_EQ(Control::LocalAddress("a%sb%n").sun_path, std::string("a%sb%n"));
 }
 
 // ---------------------------------------------------------------- retries
