@@ -79,11 +79,7 @@ void Service::Send(char const* data, int length) {
 }
 
 void Service::TakeConnection(Fd socket, std::string const& peer) {
-  int const on = 1;
-  if (::setsockopt(socket.lowlevel_fd(), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0 && m_verbose)
-    std::cerr << "fail set keepalive to control socket." << std::endl;
-  if (::setsockopt(socket.lowlevel_fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0 && m_verbose)
-    std::cerr << "fail to turn off Nagle algorithm." << std::endl;
+  if (m_state == State::Deactivating) return;
   m_peer = peer;
   m_state = State::Connected;
   m_stream->attach(std::move(socket));
@@ -123,6 +119,11 @@ std::ostream& operator<<(std::ostream& os, Service::State::Type state) { return 
 
 void ServiceNet::Connected(Fd socket, INet4::Addr const& address) {
   if (GetState() == State::Deactivating) return;
+  int const on = 1;
+  if (::setsockopt(socket.lowlevel_fd(), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0 && verbose())
+    std::cerr << "fail set keepalive to control socket." << std::endl;
+  if (::setsockopt(socket.lowlevel_fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0 && verbose())
+    std::cerr << "fail to turn off Nagle algorithm." << std::endl;
   m_address = address;
   TakeConnection(std::move(socket), address.GetString());
 }

@@ -1,12 +1,13 @@
 #pragma once
 // A message connection to one peer over a two-layer stack (socket stream under TPKT).
 // Subclasses obtain a connected socket (by accepting or connecting) and hand it over
-// through ServiceNet::Connected; the service turns each received body into one
+// through ServiceNet::Connected or ServiceUnix::Connected; the service turns each received body into one
 // OnMessage call of its listener and frames each Send. The end of a link is reported to
 // the listener on the next loop pass, never inside the call that found it.
 
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "foundation/dpc.h"
 #include "foundation/fd.h"
@@ -62,8 +63,8 @@ protected:
   virtual void ImplDeactivate() = 0;
   virtual void ImplOnDisconnect() = 0;
 
-  // Takes a connected socket: options, peer name, state Connected, stack activated,
-  // the listener's OnConnect.
+  // Takes a connected socket: peer name, state Connected, stack activated, the
+  // listener's OnConnect. Ignored while the service is Deactivating.
   void TakeConnection(Fd socket, std::string const& peer);
   bool verbose() const { return m_verbose; }
 
@@ -95,6 +96,16 @@ protected:
 
 private:
   INet4::Addr m_address;
+};
+
+// The local-socket variant: the peer is named by a text (a socket path), and a local
+// socket has neither keep-alive nor no-delay.
+class ServiceUnix : public Service {
+public:
+  ServiceUnix() = default;
+
+protected:
+  void Connected(Fd socket, std::string const& peer) { TakeConnection(std::move(socket), peer); }
 };
 
 }  // namespace Control

@@ -97,6 +97,15 @@ bool run_until(std::function<bool()> done, unsigned limit_ms) {
   return done();
 }
 
+bool run_real_until(std::function<bool()> done, unsigned limit_ms) {
+  struct Tick {
+    Timer timer;
+    void fire() { timer.set(5, &Tick::fire, this); }
+  } tick;
+  tick.fire();
+  return run_until(std::move(done), limit_ms);
+}
+
 StreamCapture::StreamCapture()
     : m_saved_out(std::cout.rdbuf(m_out.rdbuf())),
       m_saved_err(std::cerr.rdbuf(m_err.rdbuf())),

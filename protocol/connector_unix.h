@@ -1,0 +1,48 @@
+#pragma once
+// The connecting side of a local-socket service: connects to a listening socket path,
+// optionally from a socket bound to a path of its own, and reconnects with the TCP
+// connector's delays whenever an attempt fails or the link goes down.
+
+#include <string>
+
+#include "foundation/event.h"
+#include "foundation/fd.h"
+#include "foundation/timer.h"
+#include "protocol/control_service.h"
+
+namespace Control {
+
+class ConnectorUnix : public ServiceUnix {
+public:
+  ConnectorUnix();
+  explicit ConnectorUnix(std::string const& path);
+  ConnectorUnix(std::string const& path, std::string const& localPath);
+  ~ConnectorUnix() override;
+
+  static constexpr int kFastRetries = 7;
+  static constexpr unsigned kFastRetryMs = 1000;
+  static constexpr unsigned kConnectFailedMs = 20000;  // connect itself failed
+  static constexpr unsigned kPollErrorMs = 15000;      // poll reported an error on the new link
+  static constexpr unsigned kReconnectMs = 10000;
+
+protected:
+  bool ImplActivate() override;
+  void ImplDeactivate() override;
+  void ImplOnDisconnect() override;
+
+  void TryConnect();
+  void OnTimeout(Timer*) { TryConnect(); }
+  void OnSocketEvent(int fd, short revents);
+
+private:
+  void Retry(unsigned long_delay);
+
+  std::string m_path;
+  std::string m_local_path;
+  Fd m_connect;
+  Timer m_retry_timer;
+  Event m_socket_event;
+  int m_fast_retries = 0;
+};
+
+}  // namespace Control
