@@ -44,3 +44,4 @@ test: packages
 
 bench: all
 	$(RELEASE_DIR)/bench/foundation_bench
+	$(RELEASE_DIR)/bench/daemon_load

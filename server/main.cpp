@@ -92,6 +92,9 @@ void RunDaemon() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The streams keep buffers of their own: a log line is one write, not one per piece.
+  // Lines still go out whole at every std::endl, and error output stays unit-buffered.
+  std::ios::sync_with_stdio(false);
   opterr = 1;
   int port = kDefaultPort;
   bool daemon = false;
