@@ -47,6 +47,8 @@ public:
   Slot* INewSlot(LGCP::CreateParams const& params) override;
   void Query(LGCP::Resources&) override {}
   virtual void ReleaseTrunkSlot(TrunkSlot* slot);
+  // The E1 trunk or BRI interface this factory serves.
+  unsigned trunk() const { return m_trunk; }
 
 protected:
   TrunkFactory(unsigned trunk, unsigned channel_base, unsigned timeslots)

@@ -1,0 +1,40 @@
+// The order in which create commands reach the factories: the trunk factories made
+// during static initialisation come last, the factories start-up makes come before them
+// in reverse order of making. A unit that is dropped at link time shows here as a
+// missing trunk factory.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "radio/rtp_ed137_factory.h"
+#include "radio/rtp_lemz_factory.h"
+#include "server/slot_factory.h"
+#include "signalling/isdn_factory.h"
+#include "signalling/pstn_factory.h"
+#include "slots/trunk/trunk_slot.h"
+
+namespace {
+
+TEST(Registry, StartUpOrderGivesTheOrderOfAsking) {
+  // As start-up makes them.
+  PstnFactory::instance();
+  IsdnFactory::instance();
+  RtpLEMZFactory::instance();
+  RtpED137Factory::instance();
+
+  std::vector<std::string> asked;
+  for (SlotFactory* f = firstFactory; f; f = f->next()) {
+    std::string name = f->GetName();
+    if (auto* trunk = dynamic_cast<TrunkFactory*>(f)) name += " " + std::to_string(trunk->trunk());
+    asked.push_back(name);
+  }
+  std::vector<std::string> const expected = {
+      "RTP Ext ED137", "RTP Ext LEMZ", "ISDN",        "PSTN",        "TrunksBRI 7", "TrunksBRI 6",
+      "TrunksBRI 5",   "TrunksBRI 4",  "TrunksBRI 3", "TrunksBRI 2", "TrunksBRI 1", "TrunksBRI 0",
+      "Trunks 3",      "Trunks 2",     "Trunks 1",    "Trunks 0"};
+  EXPECT_EQ(asked, expected);
+}
+
+}  // namespace
