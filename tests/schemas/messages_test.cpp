@@ -193,10 +193,14 @@ TEST(Accessors, NamesRecordsAndConstructors) {
   // Values decoded or copied have their generated classes.
   LGCP::Message m;
   ASSERT_TRUE(from_per("C0 01 07 00 02 04 00 05", m));
-  EXPECT_EQ(typeid(m.get_pdu()), typeid(LGCP::PDU));
-  EXPECT_EQ(typeid(m.get_pdu().get_command()), typeid(LGCP::Command));
+  // Read through plain references: typeid then looks at the objects alone.
+  LGCP::PDU const& pdu = m.get_pdu();
+  LGCP::Command const& command = pdu.get_command();
+  EXPECT_EQ(typeid(pdu), typeid(LGCP::PDU));
+  EXPECT_EQ(typeid(command), typeid(LGCP::Command));
   std::unique_ptr<LGCP::Message> copy(m.clone());
-  EXPECT_EQ(typeid(copy->get_pdu()), typeid(LGCP::PDU));
+  LGCP::PDU const& copied = copy->get_pdu();
+  EXPECT_EQ(typeid(copied), typeid(LGCP::PDU));
 }
 
 TEST(AccessorsDeathTest, AbsentFieldsStopATestBuild) {
