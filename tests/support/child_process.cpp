@@ -100,9 +100,19 @@ bool wait_until(int ms, Ready ready) {
 }  // namespace
 
 bool wait_for_socket_file(std::string const& path, int ms) {
+  // The file appears at bind, before listen: only the kernel's table of unix sockets
+  // tells that a connect would now be accepted (flag __SO_ACCEPTCON, 0x10000).
   return wait_until(ms, [&] {
     struct stat info;
-    return ::lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode)) return false;
+    std::istringstream table(read_file("/proc/net/unix"));
+    for (std::string line; std::getline(table, line);) {
+      std::istringstream fields(line);
+      std::string slot, refs, protocol, flags, type, state, inode, name;
+      fields >> slot >> refs >> protocol >> flags >> type >> state >> inode >> name;
+      if (name == path && (std::stoul(flags, nullptr, 16) & 0x10000)) return true;
+    }
+    return false;
   });
 }
 
