@@ -1,7 +1,7 @@
 #pragma once
-// Erlang's aligned PER codec for the oracle schema, as one long-lived escript process
-// (per_codec.escript) spoken to in lines over its standard input and output. Its error
-// output is the caller's.
+// Erlang's aligned PER codec for a schema (the oracle schema unless told otherwise), as one
+// long-lived escript process (per_codec.escript) spoken to in lines over its standard
+// input and output. Its error output is the caller's.
 
 #include <sys/types.h>
 
@@ -13,8 +13,12 @@ namespace oracle {
 
 class ErlangCodec {
 public:
-  // Starts the escript and waits until it has compiled the schema.
+  // Starts the escript on the oracle schema and waits until it has compiled it.
   ErlangCodec();
+  // The same for the schema at `schema` (a file named after its ASN.1 module); when
+  // `compiled` is a directory that holds the module compiled from it already, the escript
+  // loads that instead of compiling the schema again.
+  explicit ErlangCodec(std::string const& schema, std::string const& compiled = {});
   ~ErlangCodec();
   ErlangCodec(ErlangCodec const&) = delete;
   ErlangCodec& operator=(ErlangCodec const&) = delete;
@@ -27,6 +31,7 @@ public:
   std::string ask(std::string const& request);
 
 private:
+  void start(std::string const& schema, std::string const& compiled);
   void fail(std::string why);
 
   pid_t m_pid = -1;

@@ -1,5 +1,6 @@
 #include "tests/asn1/oracle/erlang_terms.h"
 
+#include <algorithm>
 #include <sstream>
 #include <vector>
 
@@ -7,18 +8,19 @@
 
 namespace oracle {
 
-namespace {
-
-using namespace ASN1;
-
-char const* record_name(SequenceInfo const& info) {
+char const* oracle_record_name(ASN1::SequenceInfo const& info) {
   for (auto const& named : oracle_types::kSequenceNames)
     if (named.info == &info) return named.name;
   return nullptr;
 }
 
+namespace {
+
+using namespace ASN1;
+
 class TermWriter : public ConstVisitor {
 public:
+  explicit TermWriter(RecordNames const& names) : m_names(names) {}
   std::string text() const { return m_out.str(); }
 
 protected:
@@ -58,7 +60,10 @@ protected:
   bool do_visit(CHOICE const& v) override {
     char const* const name = v.getSelectionName();
     if (!name || !v.getSelection()) return false;
-    m_out << "{'" << name << "',";
+    // The translation spells a name's underscores as hyphens, as Erlang's compiler wants.
+    std::string alternative = name;
+    std::replace(alternative.begin(), alternative.end(), '_', '-');
+    m_out << "{'" << alternative << "',";
     if (!v.getSelection()->accept(*this)) return false;
     m_out << '}';
     return true;
@@ -75,7 +80,7 @@ protected:
 
   // A record tuple holds every field the type knows, present or not, in record order.
   bool preVisitExtensionRoots(SEQUENCE const& s) override {
-    char const* const name = record_name(s.sequence_info());
+    char const* const name = m_names(s.sequence_info());
     if (!name) return false;
     m_out << "{'" << name << "'";
     m_next.push_back(0);
@@ -110,15 +115,18 @@ private:
     for (; m_next.back() < index; ++m_next.back()) m_out << ",asn1_NOVALUE";
   }
 
+  RecordNames const& m_names;
   std::ostringstream m_out;
   std::vector<unsigned> m_next;  // per open SEQUENCE: the next field to write
 };
 
 }  // namespace
 
-std::string erlang_term(AbstractData const& value) {
-  TermWriter writer;
+std::string erlang_term(AbstractData const& value, RecordNames const& names) {
+  TermWriter writer(names);
   return value.accept(writer) ? writer.text() : std::string();
 }
+
+std::string erlang_term(AbstractData const& value) { return erlang_term(value, oracle_record_name); }
 
 }  // namespace oracle

@@ -1,7 +1,8 @@
 #pragma once
 // Random values of any type the records describe, within every bound the records set, so
 // that each one encodes. Lengths and numbers lean towards the edges of their coding forms
-// (octet counts, the 128-octet length form, range bounds).
+// (octet counts, the 128-octet length form, range bounds). ENUMERATED values stay within
+// 0..maximum: above it this system's extension form is its own.
 
 #include <cstdint>
 #include <memory>
@@ -13,7 +14,18 @@ namespace oracle {
 
 class RandomValues {
 public:
-  explicit RandomValues(std::uint32_t seed) : m_engine(seed) {}
+  // What a value may hold where the records set no bound.
+  struct Limits {
+    unsigned elements = 5;    // of a SEQUENCE OF
+    unsigned length = 400;    // octets or characters of a string
+    // Objects and characters of a whole value: once spent, optional fields stay absent,
+    // lists empty and strings short, so that nested lists do not multiply.
+    unsigned objects = 1u << 20;
+    unsigned characters = 1u << 24;
+  };
+
+  explicit RandomValues(std::uint32_t seed) : RandomValues(seed, Limits()) {}
+  RandomValues(std::uint32_t seed, Limits limits) : m_engine(seed), m_limits(limits) {}
 
   struct Made {
     std::unique_ptr<ASN1::AbstractData> value;
@@ -27,6 +39,7 @@ public:
 
 private:
   std::mt19937 m_engine;
+  Limits m_limits;
 };
 
 }  // namespace oracle
