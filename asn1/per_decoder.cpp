@@ -1,6 +1,7 @@
 #include "asn1/per_decoder.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -197,6 +198,8 @@ bool PERDecoder::do_visit(ENUMERATED& v) {
       unsigned count = 0;
       if (!decodeSmallUnsigned(count) || count == 0) return false;
       if (decodeUnsigned(0, count - 1, value) != 0) return false;
+      // The value class holds up to INT_MAX, as far as the encoder writes.
+      if (value > static_cast<unsigned>(INT_MAX)) return false;
       v.setFromInt(static_cast<int>(value));
       return true;
     }

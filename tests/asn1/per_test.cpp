@@ -96,6 +96,18 @@ TEST(PerEnumerated, CodedByValueWithTheExtensionForm) {
   EXPECT_EQ(back.asInt(), 6);
   ASSERT_TRUE(from_per("C0 01 65 C8", back));
   EXPECT_EQ(back.asInt(), 100);
+
+  // The extension form reaches INT_MAX; a larger number would turn negative.
+  ext.setFromInt(INT_MAX);
+  ASSERT_TRUE(from_per(per(ext), back));
+  EXPECT_EQ(back.asInt(), INT_MAX);
+  std::vector<char> beyond;
+  PEREncoder encoder(beyond);
+  encoder.encodeSingleBit(true);
+  encoder.encodeSmallUnsigned(0x80000001u);
+  ASSERT_TRUE(encoder.encodeUnsigned(0x80000000u, 0, 0x80000000u));
+  PERDecoder decoder(beyond.data(), beyond.data() + beyond.size());
+  EXPECT_FALSE(back.accept(decoder));
 }
 
 TEST(PerChoice, IndexAndExtensionAlternatives) {
