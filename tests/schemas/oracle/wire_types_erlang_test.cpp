@@ -15,30 +15,16 @@
 #include <iostream>
 #include <memory>
 #include <string>
-#include <unordered_map>
 
 #include "schemas/wire_types.h"
 #include "tests/asn1/oracle/cross_check.h"
+#include "tests/schemas/oracle/wire_oracle.h"
 
 namespace {
-
-// Where the build put the translation and, when erlc was there, its compiled module.
-char const kTranslation[] = GW_ERLANG_TRANSLATION;
-char const kCompiled[] = GW_ERLANG_COMPILED_DIR;
 
 // Lists as long as the decoder takes, strings up to the longest length the coder writes,
 // and a whole value small enough that the run stays short.
 constexpr oracle::RandomValues::Limits kLimits{128, 16383, 600, 20000};
-
-char const* record_name(ASN1::SequenceInfo const& info) {
-  static std::unordered_map<void const*, char const*> const names = [] {
-    std::unordered_map<void const*, char const*> map;
-    for (Schemas::WireType const& t : Schemas::wire_types()) map.emplace(t.info, t.erlang);
-    return map;
-  }();
-  auto const found = names.find(&info);
-  return found == names.end() ? nullptr : found->second;
-}
 
 // Enough values to meet every alternative, optional field and list length class a few
 // times, and no more: the small types are many.
@@ -72,7 +58,8 @@ class WireTypesAgainstErlang : public testing::TestWithParam<Module> {};
 
 TEST_P(WireTypesAgainstErlang, EveryTypeBothWays) {
   Module const module = GetParam();
-  oracle::ErlangCodec erlang(kTranslation, kCompiled);
+  std::unique_ptr<oracle::ErlangCodec> const codec = wire_oracle::start_codec();
+  oracle::ErlangCodec& erlang = *codec;
   ASSERT_TRUE(erlang.failure().empty()) << erlang.failure();
   oracle::Findings findings;
   unsigned types = 0, values = 0;
@@ -81,7 +68,7 @@ TEST_P(WireTypesAgainstErlang, EveryTypeBothWays) {
     ++types;
     oracle::RandomValues random(seed_of(type.erlang), kLimits);
     unsigned const count = values_for(type.info);
-    oracle::Tally const tally = oracle::cross_check(erlang, random, type.info, type.erlang, count, record_name, findings);
+    oracle::Tally const tally = oracle::cross_check(erlang, random, type.info, type.erlang, count, wire_oracle::record_name, findings);
     values += tally.values;
     if (tally.values + tally.zero_bits != count) continue;  // the findings say why
     if (tally.unreadable)
