@@ -7,10 +7,10 @@
 #include "asn1/abstract_data.h"
 
 #if defined(__SANITIZE_ADDRESS__)
-#define GW_VALUE_POOL 1
+#define GW_VALUE_POOL 0
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
-#define GW_VALUE_POOL 1
+#define GW_VALUE_POOL 0
 #endif
 #endif
 #ifndef GW_VALUE_POOL
