@@ -26,7 +26,7 @@ public:
   static void operator delete(void* block, std::size_t size);
 
   // A new value of the record's type, or null for a null record.
-  static AbstractData* create(void const* info);
+  static AbstractData* create(void const* info) { return info ? record<TypeInfo>(info).create(info) : nullptr; }
 
   // Zero when equal; the sign orders values of one type as each kind defines.
   int compare(AbstractData const& other) const { return do_compare(other); }
