@@ -59,7 +59,32 @@ bool PERDecoder::decodeSingleBit() {
 }
 
 bool PERDecoder::decodeMultiBit(unsigned bits, unsigned& out) {
+  if (bits == 0) {
+    out = 0;
+    return true;
+  }
+  // Most fields are short and end within the current octet.
+  if (bits <= m_bits_left && m_position < m_end) {
+    unsigned const left = m_bits_left - bits;
+    out = (static_cast<unsigned char>(*m_position) >> left) & ((1u << bits) - 1);
+    if (left == 0) {
+      m_bits_left = 8;
+      ++m_position;
+    } else {
+      m_bits_left = static_cast<unsigned short>(left);
+    }
+    return true;
+  }
   if (bits > 32 || bits > getBitsLeft()) return false;
+  // Whole octets from an octet boundary: numbers and lengths after alignment.
+  if (m_bits_left == 8 && bits % 8 == 0) {
+    auto const* const octets = reinterpret_cast<unsigned char const*>(m_position);
+    unsigned value = 0;
+    for (unsigned i = 0; i < bits / 8; ++i) value = value << 8 | octets[i];
+    out = value;
+    m_position += bits / 8;
+    return true;
+  }
   // The field and the bits already read of the current octet span at most five octets,
   // all within the input after the check above: read them as one window.
   unsigned const span = 8u - m_bits_left + bits;
@@ -74,6 +99,7 @@ bool PERDecoder::decodeMultiBit(unsigned bits, unsigned& out) {
 }
 
 bool PERDecoder::decodeBitMap(unsigned char* octets, unsigned bits) {
+  if (bits == 0) return true;
   if (bits > getBitsLeft()) return false;
   unsigned value = 0;
   for (unsigned i = 0; i < bits / 8; ++i) {
@@ -124,9 +150,16 @@ int PERDecoder::decodeLength(unsigned lower, unsigned upper, unsigned& out) {
   if (upper < 65536) return decodeUnsigned(lower, upper, out);
   byteAlign();
   if (atEnd()) return -1;
-  if (!decodeSingleBit()) return decodeMultiBit(7, out) ? 0 : -1;
-  if (!decodeSingleBit()) return decodeMultiBit(14, out) ? 0 : -1;
-  return -1;  // a fragmented length
+  auto const first = static_cast<unsigned char>(*m_position);
+  if (!(first & 0x80)) {
+    out = first;
+    ++m_position;
+    return 0;
+  }
+  if ((first & 0x40) || m_end - m_position < 2) return -1;  // a fragmented length, or cut short
+  out = (first & 0x3Fu) << 8 | static_cast<unsigned char>(m_position[1]);
+  m_position += 2;
+  return 0;
 }
 
 bool PERDecoder::decodeSmallUnsigned(unsigned& out) {
@@ -391,7 +424,7 @@ int PERDecoder::preVisitExtensionRoots(SEQUENCE& s) {
   SEQUENCE::BitMap& optional = s.optionalMap();
   if (!decodeBitMap(optional.octets(), optional.size())) return Fail;
   // A reused value must not keep extensions this encoding does not carry.
-  if (!extension) s.extensionMap().resize(0);
+  if (!extension && s.extensionMap().size() != 0) s.extensionMap().resize(0);
   return extension ? ContinueWithExtensions : Continue;
 }
 

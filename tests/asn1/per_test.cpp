@@ -70,6 +70,9 @@ TEST(PerLengths, OctetFormsAndTheFragmentationLimit) {
   EXPECT_EQ(per(OCTET_STRING(16384, 'x')), "fail");
   OCTET_STRING in;
   EXPECT_FALSE(from_per("C0 00", in)) << "a fragmented length";
+  EXPECT_FALSE(from_per("80", in)) << "a two-octet length cut short";
+  ASSERT_TRUE(from_per(per(OCTET_STRING(300, 'y')), in));
+  EXPECT_EQ(in, OCTET_STRING(300, 'y'));
 }
 
 TEST(PerEnumerated, CodedByValueWithTheExtensionForm) {
