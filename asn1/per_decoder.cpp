@@ -423,13 +423,19 @@ int PERDecoder::preVisitExtensionRoots(SEQUENCE& s) {
   }
   SEQUENCE::BitMap& optional = s.optionalMap();
   if (!decodeBitMap(optional.octets(), optional.size())) return Fail;
+  if (extension) return ContinueWithExtensions;
   // A reused value must not keep extensions this encoding does not carry.
-  if (!extension && s.extensionMap().size() != 0) s.extensionMap().resize(0);
-  return extension ? ContinueWithExtensions : Continue;
+  if (s.extensionMap().size() != 0) s.extensionMap().resize(0);
+  // Without extensions the root fields are all there is: they are decoded here in one
+  // pass, not through the traversal's hook per field, and the traversal stops.
+  SequenceInfo const& r = s.sequence_info();
+  for (unsigned i = 0; i < r.root_count; ++i)
+    if (PERDecoder::visitExtensionRoot(s, static_cast<int>(i), r.field_ids[i]) == Fail) return Fail;
+  return Stop;
 }
 
 int PERDecoder::visitExtensionRoot(SEQUENCE& s, int index, int optionalId) {
-  if (optionalId != -1 && !s.hasOptionalField(static_cast<unsigned>(optionalId))) return ContinueWithExtensions;
+  if (optionalId != -1 && !s.optionalMap()[static_cast<unsigned>(optionalId)]) return ContinueWithExtensions;
   return s.makeField(static_cast<unsigned>(index)).accept(*this) ? ContinueWithExtensions : Fail;
 }
 
