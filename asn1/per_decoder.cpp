@@ -113,6 +113,14 @@ bool PERDecoder::decodeBitMap(unsigned char* octets, unsigned bits) {
   return true;
 }
 
+char const* PERDecoder::takeBlock(unsigned count) {
+  if (count) byteAlign();
+  if (static_cast<std::size_t>(m_end - m_position) < count) return nullptr;
+  char const* const block = m_position;
+  m_position += count;
+  return block;
+}
+
 unsigned PERDecoder::decodeBlock(char* destination, unsigned count) {
   if (count == 0) return 0;
   byteAlign();
@@ -255,16 +263,19 @@ bool PERDecoder::do_visit(OBJECT_IDENTIFIER& v) {
 bool PERDecoder::do_visit(OCTET_STRING& v) {
   unsigned count = 0;
   if (decodeConstrainedLength(v, count) != 0 || count > MaximumStringSize || !available(count, 8)) return false;
-  v.resize(count);
-  if (count <= 2) {
-    unsigned octet = 0;
-    for (unsigned i = 0; i < count; ++i) {
-      if (!decodeMultiBit(8, octet)) return false;
-      v[i] = static_cast<char>(octet);
-    }
+  if (count > 2) {
+    char const* const octets = takeBlock(count);
+    if (!octets) return false;
+    v.assign(octets, octets + count);
     return true;
   }
-  return decodeBlock(v.data(), count) == count;
+  v.resize(count);
+  unsigned octet = 0;
+  for (unsigned i = 0; i < count; ++i) {
+    if (!decodeMultiBit(8, octet)) return false;
+    v[i] = static_cast<char>(octet);
+  }
+  return true;
 }
 
 bool PERDecoder::do_visit(BIT_STRING& v) {
@@ -287,15 +298,18 @@ bool PERDecoder::do_visit(AbstractString& v) {
   if (decodeConstrainedLength(v, count) != 0 || count > MaximumStringSize) return false;
   unsigned const bits = v.getNumBits(m_aligned);
   if (bits == 0 || bits > 32 || !available(count, bits)) return false;
-  v.resize(count);
-  if (!fits_short(v, bits)) {
-    if (bits == 8) {
-      if (decodeBlock(v.data(), count) == count) return true;
+  bool const short_form = fits_short(v, bits);
+  if (!short_form && bits == 8) {
+    char const* const characters = takeBlock(count);
+    if (!characters) {
       v.clear();
       return false;
     }
-    byteAlign();
+    v.std::string::assign(characters, count);
+    return true;
   }
+  v.resize(count);
+  if (!short_form) byteAlign();
   unsigned const canonical = v.getCanonicalSetBits();
   bool const own_code = canonical > 4 && canonical <= bits;
   char const* const set = v.getCharacterSet();

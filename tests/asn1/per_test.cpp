@@ -281,6 +281,14 @@ TEST(PerStrings, SizeLimitsOfTheDecoder) {
   BIT_STRING bits;
   EXPECT_FALSE(from_per("50 FF", bits)) << "80 bits claimed, 8 present";
   EXPECT_EQ(bits.size(), 0u) << "nothing stored for a count the input cannot back";
+  IA5String text;
+  EXPECT_FALSE(from_per("05 41 42 43 44", text)) << "five characters claimed, four present";
+  EXPECT_TRUE(text.empty());
+  ASSERT_TRUE(from_per("03 41 42 43", text));
+  EXPECT_EQ(text, "ABC");
+  OCTET_STRING three;
+  ASSERT_TRUE(from_per("03 01 02 03", three));
+  EXPECT_EQ(three, OCTET_STRING(std::vector<char>{1, 2, 3}));
 }
 
 TEST(PerStrings, CharacterSetsAndWidths) {
