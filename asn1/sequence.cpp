@@ -16,9 +16,9 @@ SEQUENCE::BitMap& SEQUENCE::BitMap::operator=(BitMap const& other) {
 }
 
 void SEQUENCE::BitMap::resize(unsigned bits) {
+  if (bits == m_bits) return;
   unsigned const old_octets = (m_bits + 7) / 8;
   unsigned const new_octets = (bits + 7) / 8;
-  if (bits == m_bits) return;
   if (new_octets > kInlineOctets && !m_heap) {
     std::unique_ptr<unsigned char[]> grown(new unsigned char[new_octets]());
     std::copy(m_inline, m_inline + old_octets, grown.get());
@@ -59,7 +59,8 @@ SEQUENCE::SEQUENCE(void const* info)
   SequenceInfo const& r = sequence_info();
   m_fields.resize_for_overwrite(r.root_count + r.extension_count);
   AbstractData** const fields = m_fields.data();
-  for (unsigned i = 0; i < r.root_count; ++i) fields[i] = r.field_ids[i] < 0 ? AbstractData::create(r.fields[i]) : nullptr;
+  for (unsigned i = 0; i < r.root_count; ++i)
+    fields[i] = r.field_ids[i] < 0 ? AbstractData::create(r.fields[i]) : nullptr;
   for (unsigned k = 0; k < r.extension_count; ++k) fields[r.root_count + k] = nullptr;
   if (r.default_extensions) {
     m_extensions.resize(r.extension_count);
