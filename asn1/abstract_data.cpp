@@ -7,10 +7,6 @@
 
 namespace ASN1 {
 
-AbstractData* AbstractData::create(void const* info) {
-  return info ? record<TypeInfo>(info).create(info) : nullptr;
-}
-
 std::ios_base::iostate AbstractData::print_on(std::ostream& os) const {
   AVNEncoder encoder(os);
   return accept(encoder) ? std::ios_base::goodbit : std::ios_base::failbit;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "asn1/records.h"
+#include "asn1/value_pool.h"
 
 namespace ASN1 {
 
@@ -22,11 +23,11 @@ public:
 
   // Values come and go by the dozen with every message: blocks of the sizes values have
   // are kept on free lists of their own instead of going back to the general heap.
-  static void* operator new(std::size_t size);
-  static void operator delete(void* block, std::size_t size);
+  static void* operator new(std::size_t size) { return value_pool::take(size); }
+  static void operator delete(void* block, std::size_t size) { value_pool::give(block, size); }
 
   // A new value of the record's type, or null for a null record.
-  static AbstractData* create(void const* info);
+  static AbstractData* create(void const* info) { return info ? record<TypeInfo>(info).create(info) : nullptr; }
 
   // Zero when equal; the sign orders values of one type as each kind defines.
   int compare(AbstractData const& other) const { return do_compare(other); }

@@ -1,6 +1,7 @@
 #include "asn1/per_decoder.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -58,7 +59,32 @@ bool PERDecoder::decodeSingleBit() {
 }
 
 bool PERDecoder::decodeMultiBit(unsigned bits, unsigned& out) {
+  if (bits == 0) {
+    out = 0;
+    return true;
+  }
+  // Most fields are short and end within the current octet.
+  if (bits <= m_bits_left && m_position < m_end) {
+    unsigned const left = m_bits_left - bits;
+    out = (static_cast<unsigned char>(*m_position) >> left) & ((1u << bits) - 1);
+    if (left == 0) {
+      m_bits_left = 8;
+      ++m_position;
+    } else {
+      m_bits_left = static_cast<unsigned short>(left);
+    }
+    return true;
+  }
   if (bits > 32 || bits > getBitsLeft()) return false;
+  // Whole octets from an octet boundary: numbers and lengths after alignment.
+  if (m_bits_left == 8 && bits % 8 == 0) {
+    auto const* const octets = reinterpret_cast<unsigned char const*>(m_position);
+    unsigned value = 0;
+    for (unsigned i = 0; i < bits / 8; ++i) value = value << 8 | octets[i];
+    out = value;
+    m_position += bits / 8;
+    return true;
+  }
   // The field and the bits already read of the current octet span at most five octets,
   // all within the input after the check above: read them as one window.
   unsigned const span = 8u - m_bits_left + bits;
@@ -73,6 +99,7 @@ bool PERDecoder::decodeMultiBit(unsigned bits, unsigned& out) {
 }
 
 bool PERDecoder::decodeBitMap(unsigned char* octets, unsigned bits) {
+  if (bits == 0) return true;
   if (bits > getBitsLeft()) return false;
   unsigned value = 0;
   for (unsigned i = 0; i < bits / 8; ++i) {
@@ -84,6 +111,14 @@ bool PERDecoder::decodeBitMap(unsigned char* octets, unsigned bits) {
     octets[bits / 8] = static_cast<unsigned char>(value << (8 - rest));
   }
   return true;
+}
+
+char const* PERDecoder::takeBlock(unsigned count) {
+  if (count) byteAlign();
+  if (static_cast<std::size_t>(m_end - m_position) < count) return nullptr;
+  char const* const block = m_position;
+  m_position += count;
+  return block;
 }
 
 unsigned PERDecoder::decodeBlock(char* destination, unsigned count) {
@@ -123,9 +158,16 @@ int PERDecoder::decodeLength(unsigned lower, unsigned upper, unsigned& out) {
   if (upper < 65536) return decodeUnsigned(lower, upper, out);
   byteAlign();
   if (atEnd()) return -1;
-  if (!decodeSingleBit()) return decodeMultiBit(7, out) ? 0 : -1;
-  if (!decodeSingleBit()) return decodeMultiBit(14, out) ? 0 : -1;
-  return -1;  // a fragmented length
+  auto const first = static_cast<unsigned char>(*m_position);
+  if (!(first & 0x80)) {
+    out = first;
+    ++m_position;
+    return 0;
+  }
+  if ((first & 0x40) || m_end - m_position < 2) return -1;  // a fragmented length, or cut short
+  out = (first & 0x3Fu) << 8 | static_cast<unsigned char>(m_position[1]);
+  m_position += 2;
+  return 0;
 }
 
 bool PERDecoder::decodeSmallUnsigned(unsigned& out) {
@@ -197,6 +239,8 @@ bool PERDecoder::do_visit(ENUMERATED& v) {
       unsigned count = 0;
       if (!decodeSmallUnsigned(count) || count == 0) return false;
       if (decodeUnsigned(0, count - 1, value) != 0) return false;
+      // The value class holds up to INT_MAX, as far as the encoder writes.
+      if (value > static_cast<unsigned>(INT_MAX)) return false;
       v.setFromInt(static_cast<int>(value));
       return true;
     }
@@ -219,16 +263,19 @@ bool PERDecoder::do_visit(OBJECT_IDENTIFIER& v) {
 bool PERDecoder::do_visit(OCTET_STRING& v) {
   unsigned count = 0;
   if (decodeConstrainedLength(v, count) != 0 || count > MaximumStringSize || !available(count, 8)) return false;
-  v.resize(count);
-  if (count <= 2) {
-    unsigned octet = 0;
-    for (unsigned i = 0; i < count; ++i) {
-      if (!decodeMultiBit(8, octet)) return false;
-      v[i] = static_cast<char>(octet);
-    }
+  if (count > 2) {
+    char const* const octets = takeBlock(count);
+    if (!octets) return false;
+    v.assign(octets, octets + count);
     return true;
   }
-  return decodeBlock(v.data(), count) == count;
+  v.resize(count);
+  unsigned octet = 0;
+  for (unsigned i = 0; i < count; ++i) {
+    if (!decodeMultiBit(8, octet)) return false;
+    v[i] = static_cast<char>(octet);
+  }
+  return true;
 }
 
 bool PERDecoder::do_visit(BIT_STRING& v) {
@@ -251,15 +298,18 @@ bool PERDecoder::do_visit(AbstractString& v) {
   if (decodeConstrainedLength(v, count) != 0 || count > MaximumStringSize) return false;
   unsigned const bits = v.getNumBits(m_aligned);
   if (bits == 0 || bits > 32 || !available(count, bits)) return false;
-  v.resize(count);
-  if (!fits_short(v, bits)) {
-    if (bits == 8) {
-      if (decodeBlock(v.data(), count) == count) return true;
+  bool const short_form = fits_short(v, bits);
+  if (!short_form && bits == 8) {
+    char const* const characters = takeBlock(count);
+    if (!characters) {
       v.clear();
       return false;
     }
-    byteAlign();
+    v.std::string::assign(characters, count);
+    return true;
   }
+  v.resize(count);
+  if (!short_form) byteAlign();
   unsigned const canonical = v.getCanonicalSetBits();
   bool const own_code = canonical > 4 && canonical <= bits;
   char const* const set = v.getCharacterSet();
@@ -387,13 +437,19 @@ int PERDecoder::preVisitExtensionRoots(SEQUENCE& s) {
   }
   SEQUENCE::BitMap& optional = s.optionalMap();
   if (!decodeBitMap(optional.octets(), optional.size())) return Fail;
+  if (extension) return ContinueWithExtensions;
   // A reused value must not keep extensions this encoding does not carry.
-  if (!extension) s.extensionMap().resize(0);
-  return extension ? ContinueWithExtensions : Continue;
+  if (s.extensionMap().size() != 0) s.extensionMap().resize(0);
+  // Without extensions the root fields are all there is: they are decoded here in one
+  // pass, not through the traversal's hook per field, and the traversal stops.
+  SequenceInfo const& r = s.sequence_info();
+  for (unsigned i = 0; i < r.root_count; ++i)
+    if (PERDecoder::visitExtensionRoot(s, static_cast<int>(i), r.field_ids[i]) == Fail) return Fail;
+  return Stop;
 }
 
 int PERDecoder::visitExtensionRoot(SEQUENCE& s, int index, int optionalId) {
-  if (optionalId != -1 && !s.hasOptionalField(static_cast<unsigned>(optionalId))) return ContinueWithExtensions;
+  if (optionalId != -1 && !s.optionalMap()[static_cast<unsigned>(optionalId)]) return ContinueWithExtensions;
   return s.makeField(static_cast<unsigned>(index)).accept(*this) ? ContinueWithExtensions : Fail;
 }
 

@@ -72,6 +72,9 @@ private:
   // position after them.
   bool decodeOpenType(AbstractData& value);
   bool decodeOctets(std::vector<char>& octets);
+  // The next `count` octets from an octet boundary (none needed for none), to be copied
+  // once; null when the input ends first.
+  char const* takeBlock(unsigned count);
   // Whether `count` units of `bits` each can still be in the input.
   bool available(unsigned count, unsigned bits) const;
   static bool fits_short(ConstrainedObject const& object, unsigned bits_per_unit);

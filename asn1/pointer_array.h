@@ -41,6 +41,12 @@ public:
     m_capacity = capacity;
   }
 
+  // New entries are left for the caller to set.
+  void resize_for_overwrite(unsigned n) {
+    if (n > capacity()) reserve(std::max(n, 2 * capacity()));
+    m_size = n;
+  }
+
   // New entries are null.
   void resize(unsigned n) {
     if (n > capacity()) reserve(std::max(n, 2 * capacity()));

@@ -16,6 +16,7 @@ SEQUENCE::BitMap& SEQUENCE::BitMap::operator=(BitMap const& other) {
 }
 
 void SEQUENCE::BitMap::resize(unsigned bits) {
+  if (bits == m_bits) return;
   unsigned const old_octets = (m_bits + 7) / 8;
   unsigned const new_octets = (bits + 7) / 8;
   if (new_octets > kInlineOctets && !m_heap) {
@@ -53,12 +54,14 @@ void SEQUENCE::BitMap::swap(BitMap& other) {
   m_heap.swap(other.m_heap);
 }
 
-SEQUENCE::SEQUENCE(void const* info) : AbstractData(info) {
+SEQUENCE::SEQUENCE(void const* info)
+    : AbstractData(info), m_optional(record<SequenceInfo>(info).optional_count) {
   SequenceInfo const& r = sequence_info();
-  m_fields.resize(r.root_count + r.extension_count);
-  m_optional.resize(r.optional_count);
+  m_fields.resize_for_overwrite(r.root_count + r.extension_count);
+  AbstractData** const fields = m_fields.data();
   for (unsigned i = 0; i < r.root_count; ++i)
-    if (r.field_ids[i] < 0) m_fields[i] = AbstractData::create(r.fields[i]);
+    fields[i] = r.field_ids[i] < 0 ? AbstractData::create(r.fields[i]) : nullptr;
+  for (unsigned k = 0; k < r.extension_count; ++k) fields[r.root_count + k] = nullptr;
   if (r.default_extensions) {
     m_extensions.resize(r.extension_count);
     for (unsigned k = 0; k < r.extension_count; ++k) {
@@ -83,7 +86,9 @@ SEQUENCE& SEQUENCE::operator=(SEQUENCE const& other) {
   return *this;
 }
 
-SEQUENCE::~SEQUENCE() { delete_fields(); }
+SEQUENCE::~SEQUENCE() {
+  for (AbstractData* field : m_fields) delete field;
+}
 
 void SEQUENCE::delete_fields() {
   for (AbstractData* field : m_fields) delete field;
@@ -101,11 +106,6 @@ void SEQUENCE::swap(SEQUENCE& other) {
   m_extensions.swap(other.m_extensions);
 }
 
-AbstractData& SEQUENCE::makeField(unsigned i) {
-  if (!m_fields[i]) m_fields[i] = AbstractData::create(sequence_info().fields[i]);
-  return *m_fields[i];
-}
-
 unsigned SEQUENCE::getFieldTag(unsigned i) const {
   unsigned const* const tags = sequence_info().tags;
   if (!tags) return context(i);
@@ -116,11 +116,6 @@ unsigned SEQUENCE::getFieldTag(unsigned i) const {
 int SEQUENCE::tagMode() const {
   unsigned const* const tags = sequence_info().tags;
   return !tags ? 0 : tags == &defaultTag ? 2 : 1;
-}
-
-bool SEQUENCE::hasOptionalField(unsigned optional) const {
-  if (optional < m_optional.size()) return m_optional[optional];
-  return m_extensions[optional - m_optional.size()];
 }
 
 void SEQUENCE::includeOptionalField(unsigned optional, unsigned index) {

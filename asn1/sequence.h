@@ -14,6 +14,13 @@ public:
   class BitMap {
   public:
     BitMap() = default;
+    // `bits` absent bits.
+    explicit BitMap(unsigned bits) {
+      if (bits <= 8 * kInlineOctets)
+        m_bits = bits;
+      else
+        resize(bits);
+    }
     BitMap(BitMap const& other) { *this = other; }
     BitMap& operator=(BitMap const& other);
     unsigned size() const { return m_bits; }
@@ -52,13 +59,21 @@ public:
   AbstractData* getField(unsigned i) { return m_fields[i]; }
   AbstractData const* getField(unsigned i) const { return m_fields[i]; }
   // The field, created from its record when its slot is empty.
-  AbstractData& makeField(unsigned i);
+  AbstractData& makeField(unsigned i) {
+    AbstractData*& field = m_fields[i];
+    if (!field) field = AbstractData::create(sequence_info().fields[i]);
+    return *field;
+  }
   char const* getFieldName(unsigned i) const { return sequence_info().names[i]; }
   unsigned getFieldTag(unsigned i) const;
   // 0 automatic tags, 1 a tag table, 2 each field's own tag.
   int tagMode() const;
 
-  bool hasOptionalField(unsigned optional) const;
+  // Optional root fields first, then the extensions.
+  bool hasOptionalField(unsigned optional) const {
+    unsigned const roots = m_optional.size();
+    return optional < roots ? m_optional[optional] : m_extensions[optional - roots];
+  }
   void includeOptionalField(unsigned optional, unsigned index);
   void removeOptionalField(unsigned optional);
 

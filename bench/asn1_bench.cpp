@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bench/allocation_count.h"
+#include "bench/erlang_timing.h"
 #include "tests/asn1/oracle/erlang_codec.h"
 #include "tests/asn1/oracle/erlang_terms.h"
 #include "tests/asn1/oracle/oracle_types.h"
@@ -120,41 +121,13 @@ HeapBlocks const& heap_blocks() {
   return blocks;
 }
 
-// Erlang's nanoseconds per encode and per decode of the same value, measured once per
-// run by the escript's compiled loop: a warm-up pass, then the best of three.
-struct ErlangFigures {
-  std::string failure;
-  double encode_ns = 0;
-  double decode_ns = 0;
-};
-
+// Erlang's figures for the same value, measured once per run.
 ErlangFigures const& erlang() {
   static ErlangFigures const figures = [] {
-    ErlangFigures f;
     oracle::ErlangCodec codec;
-    std::string const request = "time Message 200000 " + oracle::erlang_term(message());
-    codec.ask(request);
-    for (int pass = 0; pass < 3 && f.failure.empty(); ++pass) {
-      std::istringstream answer(codec.ask(request));
-      std::string status;
-      double encode_ns = 0, decode_ns = 0;
-      answer >> status >> encode_ns >> decode_ns;
-      if (!codec.failure().empty())
-        f.failure = codec.failure();
-      else if (status != "ok")
-        f.failure = "Erlang's codec answered: " + answer.str();
-      f.encode_ns = pass == 0 ? encode_ns : std::min(f.encode_ns, encode_ns);
-      f.decode_ns = pass == 0 ? decode_ns : std::min(f.decode_ns, decode_ns);
-    }
-    return f;
+    return erlang_figures(codec, "Message", oracle::erlang_term(message()));
   }();
   return figures;
-}
-
-void report_against_erlang(benchmark::State& state, double ours_ns, double erlang_ns) {
-  if (!erlang().failure.empty()) return;
-  state.counters["erlang_ns"] = erlang_ns;
-  state.counters["x_faster"] = erlang_ns / ours_ns;
 }
 
 void BM_Asn1MessageEncode(benchmark::State& state) {
@@ -170,7 +143,7 @@ void BM_Asn1MessageEncode(benchmark::State& state) {
   auto const iterations = static_cast<double>(state.iterations());
   state.counters["allocs"] = static_cast<double>(allocation_count() - allocations_before) / iterations;
   state.counters["octets"] = static_cast<double>(encode(value).size());
-  report_against_erlang(state, ns / iterations, erlang().encode_ns);
+  report_against_erlang(state, ns / iterations, erlang(), &ErlangFigures::encode_ns);
 }
 BENCHMARK(BM_Asn1MessageEncode);
 
@@ -199,7 +172,7 @@ void BM_Asn1MessageDecode(benchmark::State& state) {
   auto const iterations = static_cast<double>(state.iterations());
   state.counters["objects"] = heap_blocks().objects;
   state.counters["allocs"] = static_cast<double>(allocation_count() - allocations_before) / iterations;
-  report_against_erlang(state, ns / iterations, erlang().decode_ns);
+  report_against_erlang(state, ns / iterations, erlang(), &ErlangFigures::decode_ns);
 }
 BENCHMARK(BM_Asn1MessageDecode);
 
@@ -233,19 +206,11 @@ void BM_Asn1MessageHeapBlocks(benchmark::State& state) {
 }
 BENCHMARK(BM_Asn1MessageHeapBlocks);
 
-// Erlang's figures as entries of their own: one manual iteration of its time per operation.
-void erlang_entry(benchmark::State& state, double ErlangFigures::*figure) {
-  if (!erlang().failure.empty()) {
-    state.SkipWithError(erlang().failure.c_str());
-    return;
-  }
-  for (auto _ : state) state.SetIterationTime(erlang().*figure * 1e-9);
-}
-
-void BM_ErlangMessageEncode(benchmark::State& state) { erlang_entry(state, &ErlangFigures::encode_ns); }
+// Erlang's figures as entries of their own.
+void BM_ErlangMessageEncode(benchmark::State& state) { erlang_entry(state, erlang(), &ErlangFigures::encode_ns); }
 BENCHMARK(BM_ErlangMessageEncode)->UseManualTime()->Iterations(1);
 
-void BM_ErlangMessageDecode(benchmark::State& state) { erlang_entry(state, &ErlangFigures::decode_ns); }
+void BM_ErlangMessageDecode(benchmark::State& state) { erlang_entry(state, erlang(), &ErlangFigures::decode_ns); }
 BENCHMARK(BM_ErlangMessageDecode)->UseManualTime()->Iterations(1);
 
 }  // namespace

@@ -70,6 +70,9 @@ TEST(PerLengths, OctetFormsAndTheFragmentationLimit) {
   EXPECT_EQ(per(OCTET_STRING(16384, 'x')), "fail");
   OCTET_STRING in;
   EXPECT_FALSE(from_per("C0 00", in)) << "a fragmented length";
+  EXPECT_FALSE(from_per("80", in)) << "a two-octet length cut short";
+  ASSERT_TRUE(from_per(per(OCTET_STRING(300, 'y')), in));
+  EXPECT_EQ(in, OCTET_STRING(300, 'y'));
 }
 
 TEST(PerEnumerated, CodedByValueWithTheExtensionForm) {
@@ -96,6 +99,18 @@ TEST(PerEnumerated, CodedByValueWithTheExtensionForm) {
   EXPECT_EQ(back.asInt(), 6);
   ASSERT_TRUE(from_per("C0 01 65 C8", back));
   EXPECT_EQ(back.asInt(), 100);
+
+  // The extension form reaches INT_MAX; a larger number would turn negative.
+  ext.setFromInt(INT_MAX);
+  ASSERT_TRUE(from_per(per(ext), back));
+  EXPECT_EQ(back.asInt(), INT_MAX);
+  std::vector<char> beyond;
+  PEREncoder encoder(beyond);
+  encoder.encodeSingleBit(true);
+  encoder.encodeSmallUnsigned(0x80000001u);
+  ASSERT_TRUE(encoder.encodeUnsigned(0x80000000u, 0, 0x80000000u));
+  PERDecoder decoder(beyond.data(), beyond.data() + beyond.size());
+  EXPECT_FALSE(back.accept(decoder));
 }
 
 TEST(PerChoice, IndexAndExtensionAlternatives) {
@@ -266,6 +281,14 @@ TEST(PerStrings, SizeLimitsOfTheDecoder) {
   BIT_STRING bits;
   EXPECT_FALSE(from_per("50 FF", bits)) << "80 bits claimed, 8 present";
   EXPECT_EQ(bits.size(), 0u) << "nothing stored for a count the input cannot back";
+  IA5String text;
+  EXPECT_FALSE(from_per("05 41 42 43 44", text)) << "five characters claimed, four present";
+  EXPECT_TRUE(text.empty());
+  ASSERT_TRUE(from_per("03 41 42 43", text));
+  EXPECT_EQ(text, "ABC");
+  OCTET_STRING three;
+  ASSERT_TRUE(from_per("03 01 02 03", three));
+  EXPECT_EQ(three, OCTET_STRING(std::vector<char>{1, 2, 3}));
 }
 
 TEST(PerStrings, CharacterSetsAndWidths) {

@@ -6,6 +6,17 @@
 #include <memory>
 #include <typeinfo>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define GW_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define GW_TEST_ASAN 1
+#endif
+#endif
+#ifdef GW_TEST_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
+
 #include "tests/asn1/test_types.h"
 
 namespace {
@@ -296,5 +307,17 @@ TEST(Records, CreateAndCloneKeepTheClass) {
   EXPECT_EQ(class_of(*numeric), typeid(AbstractString));
   EXPECT_EQ(AbstractData::create(nullptr), nullptr);
 }
+
+// The value pool keeps deleted blocks for reuse, except under the address sanitizer: there
+// a stale pointer to a deleted value must still be caught.
+#ifdef GW_TEST_ASAN
+TEST(ValuePool, DeletedValuesStayPoisonedUnderTheAddressSanitizer) {
+  for (AbstractData* value : {AbstractData::create(&INTEGER::theInfo), AbstractData::create(&kMessage)}) {
+    void const* const block = value;
+    delete value;
+    EXPECT_TRUE(__asan_address_is_poisoned(block));
+  }
+}
+#endif
 
 }  // namespace

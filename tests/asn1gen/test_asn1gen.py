@@ -56,6 +56,27 @@ class Numbering(unittest.TestCase):
         self.assertEqual(asn1gen.ident("default"), "default_")
 
 
+class WireTypes(unittest.TestCase):
+    def test_the_roots_reach_through_lists_and_modules_and_nothing_else(self):
+        a = module("Message ::= SEQUENCE { body Body, list SEQUENCE OF B.Item }\n"
+                   "Body ::= CHOICE { x NULL, e B.Colour }\nLoose ::= SEQUENCE { b Body }", "A")
+        b = module("Item ::= SEQUENCE { c Colour }\nColour ::= ENUMERATED { red(0) }\n"
+                   "Unused ::= ENUMERATED { x(0) }", "B")
+        known = asn1gen.resolve([a, b])
+        reached = asn1gen.wire_types([a, b], known, roots=[("A", "Message"), ("Z", "Message")])
+        self.assertEqual([(t.module, t.name) for t in reached],
+                         [("A", "Message"), ("A", "Body"), ("B", "Item"), ("B", "Colour")])
+
+    def test_the_table_names_each_type_as_the_translation_does(self):
+        a = module("Message ::= SEQUENCE { p Sub_Type }\nSub_Type ::= SEQUENCE { }", "LGCP")
+        known = asn1gen.resolve([a])
+        text = asn1gen.CppEmitter([a], known).wire_types_source()
+        self.assertIn('{"LGCP", "Message", "LGCP-Message", &::LGCP::Message::theInfo},', text)
+        self.assertIn('{"LGCP", "Sub_Type", "LGCP-Sub-Type", &::LGCP::Sub_Type::theInfo},', text)
+        self.assertIn("return {kWireTypes, 2};", text)
+        self.assertIn("LGCP-Sub-Type ::= SEQUENCE", asn1gen.emit_erlang([a]))
+
+
 class Erlang(unittest.TestCase):
     def test_translation_merges_modules_and_codes_enumerations_as_ranges(self):
         a = module("A ::= SEQUENCE { trunk_bri B.E OPTIONAL, ... }", "A")

@@ -190,17 +190,15 @@ TEST(Accessors, NamesRecordsAndConstructors) {
   EXPECT_EQ(per(payload), "F6");
   EXPECT_EQ(static_cast<TERM::Payload::NamedNumber>(payload), TERM::Payload::ptR2S);
 
-  // Values decoded or copied have their generated classes.
+  // Values decoded or copied have their generated classes (typeid of a plain reference:
+  // clang warns when the operand is an expression with effects).
+  auto class_of = [](ASN1::AbstractData const& value) -> std::type_info const& { return typeid(value); };
   LGCP::Message m;
   ASSERT_TRUE(from_per("C0 01 07 00 02 04 00 05", m));
-  // Read through plain references: typeid then looks at the objects alone.
-  LGCP::PDU const& pdu = m.get_pdu();
-  LGCP::Command const& command = pdu.get_command();
-  EXPECT_EQ(typeid(pdu), typeid(LGCP::PDU));
-  EXPECT_EQ(typeid(command), typeid(LGCP::Command));
+  EXPECT_EQ(class_of(m.get_pdu()), typeid(LGCP::PDU));
+  EXPECT_EQ(class_of(m.get_pdu().get_command()), typeid(LGCP::Command));
   std::unique_ptr<LGCP::Message> copy(m.clone());
-  LGCP::PDU const& copied = copy->get_pdu();
-  EXPECT_EQ(typeid(copied), typeid(LGCP::PDU));
+  EXPECT_EQ(class_of(copy->get_pdu()), typeid(LGCP::PDU));
 }
 
 TEST(AccessorsDeathTest, AbsentFieldsStopATestBuild) {

@@ -9,7 +9,8 @@ OBJECT IDENTIFIER, SEQUENCE OF / SET OF a type, or a type of this or another mod
 (written Module.Type). Identifiers may carry underscores, as the modules' names do.
 
 Usage:
-  asn1gen.py cpp OUTDIR MODULE.asn...      headers and sources, one pair per module
+  asn1gen.py cpp OUTDIR MODULE.asn...      headers and sources, one pair per module, and the
+                                           table of the types the two messages reach
   asn1gen.py erlang OUTFILE MODULE.asn...  one merged module for Erlang's compiler
 """
 
@@ -313,6 +314,31 @@ def resolve(modules):
     return known
 
 
+# The two messages that travel: the controller's and the SNMP agents'.
+WIRE_ROOTS = (("LGCP", "Message"), ("MON", "Message"))
+
+
+def wire_types(modules, known, roots=WIRE_ROOTS):
+    """Every type a root reaches (itself included), in module and declaration order; roots
+    that the modules do not define are left out."""
+    reached, pending = set(), [root for root in roots if root in known]
+
+    def refs(ref):
+        if ref.kind in ("SEQOF", "SETOF"):
+            yield from refs(ref.element)
+        elif ref.kind == "REF":
+            yield (ref.module, ref.name)
+
+    while pending:
+        key = pending.pop()
+        if key in reached:
+            continue
+        reached.add(key)
+        for c in known[key].components:
+            pending.extend(refs(c.type))
+    return [t for m in modules for t in m.types if (m.name, t.name) in reached]
+
+
 # ---------------------------------------------------------------------------------------
 # Helpers shared by the emitters
 
@@ -358,6 +384,17 @@ def name_table(items):
         table.append(name if value == expected else f"{name}={value}")
         expected = value + 1
     return table
+
+
+def write_if_changed(path, text):
+    """Leaves a file whose text is the same untouched, so that what includes it is not rebuilt."""
+    old = None
+    if os.path.exists(path):
+        with open(path, encoding="utf-8") as f:
+            old = f.read()
+    if old != text:
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
 
 
 def c_string(text):
@@ -441,14 +478,49 @@ class CppEmitter:
         files = ((f"{base}_enums.h", self.enums_header(module)), (f"{base}_classes.h", self.classes_header(module)),
                  (f"{base}.h", self.header(module)), (f"{base}.cpp", self.source(module)))
         for name, text in files:
-            path = os.path.join(outdir, name)
-            old = None
-            if os.path.exists(path):
-                with open(path, encoding="utf-8") as f:
-                    old = f.read()
-            if old != text:
-                with open(path, "w", encoding="utf-8") as f:
-                    f.write(text)
+            write_if_changed(os.path.join(outdir, name), text)
+
+    def emit_wire_types(self, outdir):
+        for name, text in (("wire_types.h", self.wire_types_header()), ("wire_types.cpp", self.wire_types_source())):
+            write_if_changed(os.path.join(outdir, name), text)
+
+    @staticmethod
+    def wire_types_header():
+        return "\n".join([
+            "// Generated from the message modules: do not edit.",
+            "#pragma once",
+            "",
+            "#include <span>",
+            "",
+            "namespace Schemas {",
+            "",
+            "// A type that LGCP::Message or MON::Message reaches, by its names and its record.",
+            "struct WireType {",
+            "  char const* module;  // \"LGCP\"",
+            "  char const* name;    // \"Message\"",
+            "  char const* erlang;  // its name in the translation for Erlang's compiler",
+            "  void const* info;",
+            "};",
+            "",
+            "// In module and declaration order.",
+            "std::span<WireType const> wire_types();",
+            "",
+            "}  // namespace Schemas",
+        ]) + "\n"
+
+    def wire_types_source(self):
+        types = wire_types(self.modules, self.known)
+        out = ["// Generated from the message modules: do not edit.", '#include "schemas/wire_types.h"', ""]
+        out += [f'#include "schemas/{m.name.lower()}.h"' for m in self.modules if any(t.module == m.name for t in types)]
+        out += ["", "namespace Schemas {", "", "namespace {", f"constinit WireType const kWireTypes[{max(len(types), 1)}] = {{"]
+        out += [f'    {{"{t.module}", "{t.name}", "{erlang_type_name(t.module, t.name)}", &::{t.module}::{t.name}::theInfo}},'
+                for t in types]
+        if not types:
+            out.append("    {nullptr, nullptr, nullptr, nullptr},")
+        out += ["};", "}  // namespace", "",
+                f"std::span<WireType const> wire_types() {{ return {{kWireTypes, {len(types)}}}; }}", "",
+                "}  // namespace Schemas"]
+        return "\n".join(out) + "\n"
 
     # The enumerations first: they depend on nothing but the runtime, and the classes of
     # every module name their NamedNumber.
@@ -822,6 +894,7 @@ def main(argv):
             emitter = CppEmitter(modules, known)
             for m in modules:
                 emitter.emit(m, argv[1])
+            emitter.emit_wire_types(argv[1])
         else:
             text = emit_erlang(modules)
             with open(argv[1], "w", encoding="utf-8") as f:

@@ -81,7 +81,7 @@ oracle::CrossCheck const kBer{ASN1::CoderEnv::ber, &oracle::erlang_term_with_nam
 Tally compare_with_erlang(void const* info, char const* type, unsigned count, std::uint32_t seed, Findings& findings) {
   BerSchema const schema(findings);
   if (schema.path().empty()) return {};
-  oracle::ErlangCodec erlang("ber", schema.path());
+  oracle::ErlangCodec erlang(oracle::ErlangCodec::Rules::ber, schema.path());
   return oracle::compare_with_erlang(erlang, kBer, info, type, count, seed, findings);
 }
 

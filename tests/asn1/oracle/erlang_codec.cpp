@@ -37,9 +37,18 @@ std::string find_on_path(char const* program) {
 
 std::string oracle_schema() { return kSchema; }
 
-ErlangCodec::ErlangCodec() : ErlangCodec("per", kSchema) {}
+ErlangCodec::ErlangCodec() { start(Rules::per, kSchema, {}); }
 
-ErlangCodec::ErlangCodec(char const* rules, std::string const& schema) {
+ErlangCodec::ErlangCodec(std::string const& schema, std::string const& compiled) {
+  start(Rules::per, schema, compiled);
+}
+
+ErlangCodec::ErlangCodec(Rules rules, std::string const& schema) { start(rules, schema, {}); }
+
+// A module compiled beside its schema is used only when it is up to date; otherwise the
+// escript compiles into a directory of this process's own, so that codecs starting at
+// the same time never write into one directory.
+void ErlangCodec::start(Rules rules, std::string const& schema, std::string const& compiled) {
   // A write to an escript that died fails with EPIPE and is reported, not fatal.
   std::signal(SIGPIPE, SIG_IGN);
   std::string const escript = find_on_path("escript");
@@ -48,12 +57,23 @@ ErlangCodec::ErlangCodec(char const* rules, std::string const& schema) {
          "erlang-asn1 (tools/packages lists them, `make test` installs them)");
     return;
   }
-  char directory[] = "/tmp/gw-per-oracle-XXXXXX";
-  if (!::mkdtemp(directory)) {
-    fail(std::string("mkdtemp: ") + std::strerror(errno));
-    return;
+  std::string out_dir;
+  if (!compiled.empty()) {
+    namespace fs = std::filesystem;
+    std::error_code schema_error, beam_error;
+    fs::path const beam = fs::path(compiled) / (fs::path(schema).stem().string() + ".beam");
+    auto const schema_time = fs::last_write_time(schema, schema_error);
+    auto const beam_time = fs::last_write_time(beam, beam_error);
+    if (!schema_error && !beam_error && beam_time >= schema_time) out_dir = compiled;
   }
-  m_directory = directory;
+  if (out_dir.empty()) {
+    char directory[] = "/tmp/gw-per-oracle-XXXXXX";
+    if (!::mkdtemp(directory)) {
+      fail(std::string("mkdtemp: ") + std::strerror(errno));
+      return;
+    }
+    m_directory = out_dir = directory;
+  }
 
   int to_child[2], from_child[2];
   if (::pipe2(to_child, O_CLOEXEC) != 0 || ::pipe2(from_child, O_CLOEXEC) != 0) {
@@ -64,7 +84,8 @@ ErlangCodec::ErlangCodec(char const* rules, std::string const& schema) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, to_child[0], 0);
   posix_spawn_file_actions_adddup2(&actions, from_child[1], 1);
-  char const* const argv[] = {escript.c_str(), kScript, schema.c_str(), m_directory.c_str(), rules, nullptr};
+  char const* const argv[] = {escript.c_str(),  kScript, schema.c_str(), out_dir.c_str(),
+                              rules == Rules::ber ? "ber" : "per", nullptr};
   int const spawned =
       ::posix_spawn(&m_pid, escript.c_str(), &actions, nullptr, const_cast<char* const*>(argv), environ);
   posix_spawn_file_actions_destroy(&actions);

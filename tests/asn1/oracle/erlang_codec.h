@@ -1,7 +1,7 @@
 #pragma once
-// Erlang's aligned PER codec for the oracle schema, or its BER codec for a schema given,
-// as one long-lived escript process (per_codec.escript) spoken to in lines over its
-// standard input and output. Its error output is the caller's.
+// Erlang's aligned PER codec (or its BER codec) for a schema (the oracle schema unless told
+// otherwise), as one long-lived escript process (per_codec.escript) spoken to in lines over
+// its standard input and output. Its error output is the caller's.
 
 #include <sys/types.h>
 
@@ -13,10 +13,15 @@ namespace oracle {
 
 class ErlangCodec {
 public:
-  // Starts the escript and waits until it has compiled the schema.
+  // Starts the escript on the oracle schema and waits until it has compiled it.
   ErlangCodec();
-  // The same with the rules "per" or "ber" and a schema file of one's own.
-  ErlangCodec(char const* rules, std::string const& schema);
+  // The same for the schema at `schema` (a file named after its ASN.1 module); when
+  // `compiled` is a directory that holds the module compiled from it already, the escript
+  // loads that instead of compiling the schema again.
+  explicit ErlangCodec(std::string const& schema, std::string const& compiled = {});
+  enum class Rules { per, ber };
+  // The codec of `rules` for the schema at `schema`, compiled here.
+  ErlangCodec(Rules rules, std::string const& schema);
   ~ErlangCodec();
   ErlangCodec(ErlangCodec const&) = delete;
   ErlangCodec& operator=(ErlangCodec const&) = delete;
@@ -29,6 +34,7 @@ public:
   std::string ask(std::string const& request);
 
 private:
+  void start(Rules rules, std::string const& schema, std::string const& compiled);
   void fail(std::string why);
 
   pid_t m_pid = -1;
@@ -38,7 +44,7 @@ private:
   std::string m_failure;
 };
 
-// The oracle schema's file in the source tree.
+// The path of the oracle schema.
 std::string oracle_schema();
 
 // Octets as contiguous upper-case hexadecimal, as the escript reads and writes them.

@@ -1,5 +1,6 @@
 #include "tests/asn1/oracle/erlang_terms.h"
 
+#include <algorithm>
 #include <sstream>
 #include <vector>
 
@@ -7,19 +8,19 @@
 
 namespace oracle {
 
-namespace {
-
-using namespace ASN1;
-
-char const* record_name(SequenceInfo const& info) {
+char const* oracle_record_name(ASN1::SequenceInfo const& info) {
   for (auto const& named : oracle_types::kSequenceNames)
     if (named.info == &info) return named.name;
   return nullptr;
 }
 
+namespace {
+
+using namespace ASN1;
+
 class TermWriter : public ConstVisitor {
 public:
-  explicit TermWriter(bool enumeration_names) : m_names(enumeration_names) {}
+  TermWriter(RecordNames const& names, bool enumeration_names) : m_names(names), m_enumeration_names(enumeration_names) {}
   std::string text() const { return m_out.str(); }
 
 protected:
@@ -41,7 +42,7 @@ protected:
     return true;
   }
   bool do_visit(ENUMERATED const& v) override {
-    if (!m_names) {
+    if (!m_enumeration_names) {
       m_out << v.asInt();
       return true;
     }
@@ -65,7 +66,10 @@ protected:
   bool do_visit(CHOICE const& v) override {
     char const* const name = v.getSelectionName();
     if (!name || !v.getSelection()) return false;
-    m_out << "{'" << name << "',";
+    // The translation spells a name's underscores as hyphens, as Erlang's compiler wants.
+    std::string alternative = name;
+    std::replace(alternative.begin(), alternative.end(), '_', '-');
+    m_out << "{'" << alternative << "',";
     if (!v.getSelection()->accept(*this)) return false;
     m_out << '}';
     return true;
@@ -82,7 +86,7 @@ protected:
 
   // A record tuple holds every field the type knows, present or not, in record order.
   bool preVisitExtensionRoots(SEQUENCE const& s) override {
-    char const* const name = record_name(s.sequence_info());
+    char const* const name = m_names(s.sequence_info());
     if (!name) return false;
     m_out << "{'" << name << "'";
     m_next.push_back(0);
@@ -117,20 +121,24 @@ private:
     for (; m_next.back() < index; ++m_next.back()) m_out << ",asn1_NOVALUE";
   }
 
-  bool const m_names;
+  RecordNames const& m_names;
+  bool const m_enumeration_names;
   std::ostringstream m_out;
   std::vector<unsigned> m_next;  // per open SEQUENCE: the next field to write
 };
 
 }  // namespace
 
-std::string erlang_term(AbstractData const& value) {
-  TermWriter writer(false);
+std::string erlang_term(AbstractData const& value, RecordNames const& names) {
+  TermWriter writer(names, false);
   return value.accept(writer) ? writer.text() : std::string();
 }
 
+std::string erlang_term(AbstractData const& value) { return erlang_term(value, oracle_record_name); }
+
 std::string erlang_term_with_names(AbstractData const& value) {
-  TermWriter writer(true);
+  RecordNames const names = oracle_record_name;
+  TermWriter writer(names, true);
   return value.accept(writer) ? writer.text() : std::string();
 }
 

@@ -4,11 +4,14 @@
 %%
 %%   escript per_codec.escript SCHEMA.asn OUTDIR [per|ber]
 %%
-%% Compiles the schema into OUTDIR, prints "ready", then answers each line read on
-%% standard input with one line:
+%% Compiles the schema into OUTDIR unless OUTDIR holds its module compiled already (a
+%% .beam named after the ASN.1 module, no older than the schema), loads the module,
+%% prints "ready", then answers each line read on standard input with one line:
 %%   check TYPE HEX TERM  encodes TERM and decodes the octets HEX (the project's encoding
 %%                        of TERM): "ok ERLANG_HEX same", or "ok ERLANG_HEX differs
-%%                        DECODED" when the decoded value is not TERM
+%%                        DECODED" when the decoded value is not TERM, "unreadable"
+%%                        instead of "differs" when Erlang's own octets of TERM do not
+%%                        decode to TERM either
 %%   time TYPE N TERM     encodes TERM N times, then decodes the result N times:
 %%                        "ok ENCODE_NS DECODE_NS", nanoseconds per operation
 %% Anything that fails answers "error WHY". End of input ends the process.
@@ -19,12 +22,19 @@
 main([Schema, OutDir]) ->
     main([Schema, OutDir, "per"]);
 main([Schema, OutDir, Rules]) when Rules =:= "per"; Rules =:= "ber" ->
-    case asn1ct:compile(Schema, [list_to_atom(Rules), {outdir, OutDir}]) of
-        ok -> ok;
-        Error -> fail("cannot compile ~s: ~p", [Schema, Error])
+    Module = list_to_atom(filename:basename(Schema, ".asn")),
+    Beam = filename:join(OutDir, atom_to_list(Module) ++ ".beam"),
+    Compiled = filelib:is_regular(Schema) andalso filelib:is_regular(Beam)
+        andalso filelib:last_modified(Beam) >= filelib:last_modified(Schema),
+    case Compiled of
+        true -> ok;
+        false ->
+            case asn1ct:compile(Schema, [list_to_atom(Rules), {outdir, OutDir}]) of
+                ok -> ok;
+                Error -> fail("cannot compile ~s: ~p", [Schema, Error])
+            end
     end,
     true = code:add_patha(OutDir),
-    Module = list_to_atom(filename:basename(Schema, ".asn")),
     case code:ensure_loaded(Module) of
         {module, Module} -> ok;
         Failed -> fail("cannot load ~s: ~p", [Module, Failed])
@@ -60,15 +70,17 @@ answer(Module, Line) ->
 request(Module, ["check", Type, Hex | Term]) ->
     Value = parse_term(lists:join(" ", Term)),
     TypeName = list_to_atom(Type),
-    {ok, Ours} = Module:encode(TypeName, Value),
-    Decoded = case Module:decode(TypeName, binary:decode_hex(list_to_binary(Hex))) of
-                  {ok, D} -> D;
-                  {error, Why} -> {decode_error, Why}
+    {ok, Theirs} = Module:encode(TypeName, Value),
+    Decoded = decode(Module, TypeName, binary:decode_hex(list_to_binary(Hex))),
+    Verdict = case Decoded =:= Value of
+                  true -> " same";
+                  false ->
+                      case decode(Module, TypeName, Theirs) =:= Value of
+                          true -> [" differs ", io_lib:format("~0P", [Decoded, 40])];
+                          false -> [" unreadable ", io_lib:format("~0P", [Decoded, 40])]
+                      end
               end,
-    case Decoded =:= Value of
-        true -> ["ok ", binary:encode_hex(Ours), " same"];
-        false -> ["ok ", binary:encode_hex(Ours), " differs ", io_lib:format("~0P", [Decoded, 40])]
-    end;
+    ["ok ", binary:encode_hex(Theirs), Verdict];
 request(Module, ["time", Type, Count | Term]) ->
     Value = parse_term(lists:join(" ", Term)),
     TypeName = list_to_atom(Type),
@@ -83,6 +95,12 @@ request(Module, ["time", Type, Count | Term]) ->
     io_lib:format("ok ~.1f ~.1f", [(T1 - T0) / N, (T2 - T1) / N]);
 request(_, _) ->
     "error unknown request".
+
+decode(Module, Type, Octets) ->
+    case Module:decode(Type, Octets) of
+        {ok, Value} -> Value;
+        {error, Why} -> {decode_error, Why}
+    end.
 
 parse_term(Text) ->
     {ok, Tokens, _} = erl_scan:string(lists:flatten(Text) ++ "."),

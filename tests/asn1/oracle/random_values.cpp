@@ -11,18 +11,20 @@ using namespace ASN1;
 
 class Filler : public Visitor {
 public:
-  Filler(std::mt19937& engine, bool every_extension) : m_engine(engine), m_every_extension(every_extension) {}
+  Filler(std::mt19937& engine, RandomValues::Limits const& limits)
+      : m_engine(engine), m_limits(limits), m_objects(limits.objects), m_characters(limits.characters) {}
 
   bool octets_comparable() const { return m_comparable; }
 
 protected:
-  bool do_visit(Null&) override { return true; }
+  bool do_visit(Null&) override { return spend(); }
   bool do_visit(BOOLEAN& v) override {
     v = chance(2);
-    return true;
+    return spend();
   }
 
   bool do_visit(INTEGER& v) override {
+    spend();
     switch (v.getConstraintType()) {
       case FixedConstraint: v.setValue(in_range(v)); break;
       // Outside the root as often as not; the unconstrained form carries any 32-bit value.
@@ -33,17 +35,20 @@ protected:
   }
 
   bool do_visit(ENUMERATED& v) override {
+    spend();
     v.setFromInt(static_cast<int>(below(static_cast<std::uint64_t>(v.getMaximum()) + 1)));
     return true;
   }
 
   bool do_visit(OCTET_STRING& v) override {
+    spend();
     v.resize(length(v));
     for (char& octet : v) octet = static_cast<char>(below(256));
     return true;
   }
 
   bool do_visit(AbstractString& v) override {
+    spend();
     v.resize(length(v));
     // A record without a character set address takes every code of its canonical width.
     std::uint64_t const codes = v.getCharacterSet() ? v.getCharacterSetSize() : 1u << v.getCanonicalSetBits();
@@ -55,25 +60,32 @@ protected:
   }
 
   bool do_visit(CHOICE& v) override {
+    spend();
     if (!v.select(static_cast<int>(below(v.choice_info().known_count)))) return false;
     return v.getSelection()->accept(*this);
   }
 
   bool do_visit(SEQUENCE_OF_Base& v) override {
-    unsigned const count =
-        v.getConstraintType() == FixedConstraint ? between(v.getLowerLimit(), v.getUpperLimit()) : between(0, 5);
+    spend();
+    bool const sized = v.getConstraintType() == FixedConstraint;
+    unsigned const count = sized ? between(v.getLowerLimit(), v.getUpperLimit())
+                                 : static_cast<unsigned>(offset_up_to(m_limits.elements));
     for (unsigned i = 0; i < count; ++i) {
+      if (!sized && m_objects == 0) break;
       v.push_back(v.createElement());
       if (!v.begin()[i]->accept(*this)) return false;
     }
     return true;
   }
 
-  int preVisitExtensionRoots(SEQUENCE& s) override { return s.extendable() ? ContinueWithExtensions : Continue; }
+  int preVisitExtensionRoots(SEQUENCE& s) override {
+    spend();
+    return s.extendable() ? ContinueWithExtensions : Continue;
+  }
 
   int visitExtensionRoot(SEQUENCE& s, int index, int optionalId) override {
     if (optionalId != -1) {
-      if (!chance(2)) return Continue;
+      if (!chance(2) || m_objects == 0) return Continue;
       s.includeOptionalField(static_cast<unsigned>(optionalId), static_cast<unsigned>(index));
     }
     return s.makeField(static_cast<unsigned>(index)).accept(*this) ? Continue : Fail;
@@ -81,12 +93,12 @@ protected:
 
   int preVisitExtensions(SEQUENCE& s) override {
     unsigned const known = s.sequence_info().extension_count;
-    if (known != 0 && m_every_extension) {
+    if (known != 0 && m_limits.every_extension) {
       s.extensionMap().resize(known);
       for (unsigned k = 0; k < known; ++k) s.extensionMap().set(k);
       return ContinueWithExtensions;
     }
-    if (known == 0 || chance(3)) return Stop;
+    if (known == 0 || chance(3) || m_objects == 0) return Stop;
     unsigned last = 0;
     bool any = false;
     std::vector<unsigned> present;
@@ -127,6 +139,12 @@ protected:
   bool do_visit(GeneralizedTime&) override { return false; }
 
 private:
+  // One object more of the value's allowance.
+  bool spend() {
+    if (m_objects) --m_objects;
+    return true;
+  }
+
   std::uint64_t below(std::uint64_t n) { return std::uniform_int_distribution<std::uint64_t>(0, n - 1)(m_engine); }
   bool chance(unsigned one_in) { return below(one_in) == 0; }
   unsigned between(unsigned low, unsigned high) { return static_cast<unsigned>(low + below(std::uint64_t{high} - low + 1)); }
@@ -162,20 +180,22 @@ private:
     return static_cast<int>(chance(2) ? 0u - magnitude : magnitude);
   }
 
-  // Within a SIZE constraint; otherwise mostly short, sometimes past the one-octet
-  // length form.
+  // Within a SIZE constraint; otherwise up to the limit and what the value's characters
+  // leave, each bit width alike often (so past the one-octet length form too).
   unsigned length(ConstrainedObject const& c) {
+    unsigned n = 0;
     if (c.getConstraintType() == FixedConstraint)
-      return static_cast<unsigned>(c.getLowerLimit() + offset_up_to(c.getUpperLimit() - c.getLowerLimit()));
-    switch (below(10)) {
-      case 0: return between(120, 140);
-      case 1: return between(141, 400);
-      default: return between(0, 20);
-    }
+      n = static_cast<unsigned>(c.getLowerLimit() + offset_up_to(c.getUpperLimit() - c.getLowerLimit()));
+    else
+      n = static_cast<unsigned>(std::min<std::uint64_t>(offset_up_to(m_limits.length), m_characters));
+    m_characters -= std::min(n, m_characters);
+    return n;
   }
 
   std::mt19937& m_engine;
-  bool const m_every_extension;
+  RandomValues::Limits const& m_limits;
+  unsigned m_objects;
+  unsigned m_characters;
   bool m_comparable = true;
 };
 
@@ -184,7 +204,7 @@ private:
 RandomValues::Made RandomValues::make(void const* info) {
   Made made;
   made.value.reset(AbstractData::create(info));
-  Filler filler(m_engine, m_every_extension);
+  Filler filler(m_engine, m_limits);
   if (!made.value->accept(filler)) made.value.reset();
   made.octets_comparable = filler.octets_comparable();
   return made;

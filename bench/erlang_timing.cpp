@@ -1,0 +1,42 @@
+#include "bench/erlang_timing.h"
+
+#include <algorithm>
+#include <sstream>
+
+ErlangFigures erlang_figures(oracle::ErlangCodec& codec, std::string const& type, std::string const& term) {
+  ErlangFigures f;
+  if (!codec.failure().empty()) {
+    f.failure = codec.failure();
+    return f;
+  }
+  std::string const request = "time " + type + " 200000 " + term;
+  codec.ask(request);
+  for (int pass = 0; pass < 3 && f.failure.empty(); ++pass) {
+    std::istringstream answer(codec.ask(request));
+    std::string status;
+    double encode_ns = 0, decode_ns = 0;
+    answer >> status >> encode_ns >> decode_ns;
+    if (!codec.failure().empty())
+      f.failure = codec.failure();
+    else if (status != "ok")
+      f.failure = "Erlang's codec answered: " + answer.str();
+    f.encode_ns = pass == 0 ? encode_ns : std::min(f.encode_ns, encode_ns);
+    f.decode_ns = pass == 0 ? decode_ns : std::min(f.decode_ns, decode_ns);
+  }
+  return f;
+}
+
+void report_against_erlang(benchmark::State& state, double ours_ns, ErlangFigures const& figures,
+                           double ErlangFigures::*figure) {
+  if (!figures.failure.empty()) return;
+  state.counters["erlang_ns"] = figures.*figure;
+  state.counters["x_faster"] = figures.*figure / ours_ns;
+}
+
+void erlang_entry(benchmark::State& state, ErlangFigures const& figures, double ErlangFigures::*figure) {
+  if (!figures.failure.empty()) {
+    state.SkipWithError(figures.failure.c_str());
+    return;
+  }
+  for (auto _ : state) state.SetIterationTime(figures.*figure * 1e-9);
+}
