@@ -51,8 +51,10 @@ std::string flags_text(int flags) {
   }
   if (flags & O_NONBLOCK) text += "|O_NONBLOCK";
   // Close-on-exec is the stand-in's choice for every open, not news.
-  if (int const rest = flags & ~(O_ACCMODE | O_NONBLOCK | O_CLOEXEC))
-    text += "|" + hex(static_cast<unsigned>(rest));
+  if (int const rest = flags & ~(O_ACCMODE | O_NONBLOCK | O_CLOEXEC)) {
+    text += '|';
+    text += hex(static_cast<unsigned>(rest));
+  }
   return text;
 }
 
