@@ -12,6 +12,9 @@
 %%                        DECODED" when the decoded value is not TERM, "unreadable"
 %%                        instead of "differs" when Erlang's own octets of TERM do not
 %%                        decode to TERM either
+%%   decode TYPE HEX [TERM]  decodes the octets HEX alone: "ok same" when they decode to
+%%                        TERM (or "ok" without TERM), "ok differs DECODED" when to
+%%                        another value, "error WHY" when they do not decode
 %%   time TYPE N TERM     encodes TERM N times, then decodes the result N times:
 %%                        "ok ENCODE_NS DECODE_NS", nanoseconds per operation
 %% Anything that fails answers "error WHY". End of input ends the process.
@@ -81,6 +84,16 @@ request(Module, ["check", Type, Hex | Term]) ->
                       end
               end,
     ["ok ", binary:encode_hex(Theirs), Verdict];
+request(Module, ["decode", Type, Hex | Term]) ->
+    case decode(Module, list_to_atom(Type), binary:decode_hex(list_to_binary(Hex))) of
+        {decode_error, Why} -> io_lib:format("error ~0P", [Why, 40]);
+        _ when Term =:= [] -> "ok";
+        Decoded ->
+            case parse_term(lists:join(" ", Term)) of
+                Decoded -> "ok same";
+                _ -> ["ok differs ", io_lib:format("~0P", [Decoded, 40])]
+            end
+    end;
 request(Module, ["time", Type, Count | Term]) ->
     Value = parse_term(lists:join(" ", Term)),
     TypeName = list_to_atom(Type),
