@@ -8,6 +8,7 @@
 
 #include "tests/e2e/controller.h"
 #include "tests/e2e/scene.h"
+#include "tests/support/boardsim_client.h"
 #include "tests/support/own_process.h"
 
 namespace {
@@ -132,6 +133,30 @@ TEST(EndToEnd, SignalsFromTheSystem) {
               f.check(s.has_value(), "SIGHUP sends a query signal");
               if (s) f.check(!s->slot_isPresent(), "the query signal carries no slot");
               f.check(daemon.wait_output("update hardware resources"), "SIGHUP's log line");
+            }),
+            "");
+}
+
+TEST(EndToEnd, InTheBackgroundTheStandInAnswersUnderTheDaemonsOwnPid) {
+  EXPECT_EQ(in_scene([]() -> std::string {
+              DaemonOptions options;
+              options.args = {"-D"};
+              options.detaches = true;
+              Daemon daemon(options);
+              if (std::string const failed = daemon.start(); !failed.empty()) return failed;
+              test::Failures f;
+              test::BoardSimClient board(daemon.pid(), std::chrono::milliseconds(5000));
+              f.check(board.connected(), "the control socket is named after the daemon's pid");
+              f.check(!board.ok("watchdog").empty(), "the stand-in answers");
+              Controller c;
+              f.equal(c.connect(kPort), "", "connect");
+              c.send(ping(1));
+              auto r = c.response(1);
+              f.check(r && is_success(*r), "the daemon in the background serves");
+              c.close();
+              f.equal(daemon.stop(SIGTERM), "", "SIGTERM ends the daemon cleanly");
+              f.check(!exists(kPidFile), "the pid file is gone after the end");
+              return f.result();
             }),
             "");
 }

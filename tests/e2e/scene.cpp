@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -139,6 +140,9 @@ std::string Daemon::start(int wait_ms) {
   for (auto& e : environment) envp.push_back(e.data());
   envp.push_back(nullptr);
 
+  // Orphans of this process come back to it, so a daemon that went into the background
+  // is still reaped here, with its exit status.
+  if (m_options.detaches) ::prctl(PR_SET_CHILD_SUBREAPER, 1);
   pid_t const parent = ::getpid();
   m_pid = ::fork();
   if (m_pid < 0) return failure("fork");
@@ -158,6 +162,15 @@ std::string Daemon::start(int wait_ms) {
     ::_exit(127);
   }
   ::close(out);
+  if (m_options.detaches) {
+    int const status = wait_end(wait_ms);
+    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+      return "the program did not go into the background cleanly:\n" + output();
+    if (!eventually([] { return !read_file(kPidFile).empty(); }, wait_ms))
+      return "no pid file after going into the background:\n" + output();
+    m_pid = std::atoi(read_file(kPidFile).c_str());
+    if (m_pid <= 0) return "the pid file holds no pid";
+  }
   bool const listening = eventually(
       [&] {
         int status = 0;

@@ -37,6 +37,9 @@ struct DaemonOptions {
   std::string configuration;
   // Extra NAME=VALUE entries of the daemon's environment.
   std::vector<std::string> environment;
+  // The program forks into the background (-D): the process started must exit 0, and
+  // the daemon is the process the pid file names, reaped here as its subreaper.
+  bool detaches = false;
 };
 
 // One run of the daemon with its standard output and error going to a file.
