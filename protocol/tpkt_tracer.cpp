@@ -32,7 +32,16 @@ void TPKTTracer::OnEvent(int fd, short revents) {
     INet4::Addr peer;
     socklen_t length = INet4::Addr::size();
     Fd socket(::accept4(fd, peer, &length, SOCK_CLOEXEC));
-    if (!socket.is_valid()) return;
+    if (!socket.is_valid()) {
+      // The pending client would wake every pass until a descriptor is free.
+      if (errno == EMFILE || errno == ENFILE) {
+        Errno const error;
+        std::cerr << "can't accept connection: " << error << std::endl;
+        m_listen.SetEvents(0);
+        m_pause_timer.set(kAcceptPauseMs, &TPKTTracer::OnAcceptPause, this);
+      }
+      return;
+    }
     std::clog << "ACP connection open from " << peer << std::endl;
     if (!socket.NonBlock()) continue;
     auto* c = new Connection;

@@ -16,10 +16,6 @@
 #include <map>
 #include <memory>
 #include <sstream>
-#include <cstddef>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
-#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
@@ -114,19 +110,6 @@ private:
   std::ostringstream m_text;
   std::streambuf* m_previous;
 };
-
-// From here on socketpair() fails with EMFILE in this process, as when it has no free
-// descriptor (running out of descriptors for real would also starve the sanitizers).
-bool fail_socketpair_with_emfile() {
-  sock_filter filter[] = {
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_socketpair, 0, 1),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EMFILE & SECCOMP_RET_DATA)),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-  };
-  sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
-  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
-}
 
 // Runs body in a child process of its own; its progress lines stay out of the output.
 std::string in_child(std::function<void(test::Failures&)> const& body, unsigned seconds = 60) {
@@ -378,7 +361,7 @@ TEST(ChildWait, WithoutASocketPairTheHandlerStillReaps) {
   std::string const failure = in_child([](test::Failures& f) {
     std::ostringstream errors;
     std::streambuf* const previous = std::cerr.rdbuf(errors.rdbuf());
-    f.check(fail_socketpair_with_emfile(), "seccomp filter installed");
+    f.check(test::fail_system_call(__NR_socketpair, EMFILE), "seccomp filter installed");
     ChildWait::Activate();
     std::cerr.rdbuf(previous);
     f.equal(errors.str(), "ChildWaitService: initialize fails\n", "message");

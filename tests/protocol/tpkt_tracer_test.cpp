@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <netinet/in.h>
+#include <sys/syscall.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -116,6 +117,26 @@ TEST_F(Tracer, TwoClientsWaitingAreBothTakenInOnePass) {
   EXPECT_EQ(passes, 1u);
   EXPECT_EQ(streams.log().substr(0, streams.log().find("Mux")),
             "ACP connection open from " + local(a) + "\nACP connection open from " + local(b) + "\n");
+}
+
+TEST_F(Tracer, OutOfDescriptorsPausesTheListenerInsteadOfSpinning) {
+  Client client(port);
+  std::string const failure = test::in_own_process([&] {
+    test::Failures f;
+    f.check(test::fail_system_call(__NR_accept4, EMFILE), "seccomp filter installed");
+    std::size_t passes = 0;
+    poll.before_poll = [&] {
+      if (++passes > 1000) multiplexer.terminate();  // spinning: end the run, not the test's time
+    };
+    run_until([] { return false; }, 2500);
+    f.check(passes <= 10, "the waiting client woke " + std::to_string(passes) + " passes");
+    // One attempt a second.
+    std::string const line = "can't accept connection: Too many open files\n";
+    f.equal(streams.err(), line + line + line, "error stream");
+    return f.result();
+  });
+  EXPECT_EQ(failure, "");
+  EXPECT_TRUE(clients(1)) << "taken when accept works";
 }
 
 TEST_F(Tracer, ReceiverMayCloseTheSenderInsideItsFrame) {

@@ -15,6 +15,11 @@ namespace test {
 // it is empty.
 std::string in_own_process(std::function<std::string()> const& body, unsigned seconds = 120);
 
+// From here on the system call `number` fails with `error` in this process, as when it
+// has no free descriptor (running out of descriptors for real would also starve the
+// sanitizers, which need some for their own checks). For a body in its own process only.
+bool fail_system_call(long number, int error);
+
 // Text with its control bytes shown as \n, \0, \xNN, for failure messages.
 std::string printable(std::string const& text);
 
