@@ -22,7 +22,7 @@ bool AcceptorNet::ImplActivate() {
 
 void AcceptorNet::ImplDeactivate() {
   m_bind_timer.reset();
-  m_pause_timer.reset();
+  m_accept_pause.Cancel();
   m_socket_event.Release();
   m_listen.close();
 }
@@ -79,12 +79,7 @@ void AcceptorNet::OnSocketEvent(int, short revents) {
     INet4::Addr peer;
     int const fd = DoAccept(m_listen.lowlevel_fd(), peer);
     if (fd < 0) {
-      if (errno == EMFILE || errno == ENFILE) {
-        Errno const error;
-        std::cerr << "can't accept connection: " << error << std::endl;
-        m_socket_event.SetEvents(0);
-        m_pause_timer.set(kAcceptPauseMs, &AcceptorNet::OnAcceptPause, this);
-      }
+      m_accept_pause.OnAcceptFailed(m_socket_event);
       return;
     }
     Take(Fd(fd), peer);
@@ -95,8 +90,6 @@ int AcceptorNet::DoAccept(int fd, INet4::Addr& peer) {
   socklen_t length = INet4::Addr::size();
   return ::accept4(fd, peer, &length, SOCK_CLOEXEC);
 }
-
-void AcceptorNet::OnAcceptPause(Timer*) { m_socket_event.SetEvents(POLLIN); }
 
 void AcceptorNet::Take(Fd socket, INet4::Addr const& peer) {
   if (GetState() == State::Connected) {

@@ -9,6 +9,7 @@
 #include "foundation/event.h"
 #include "foundation/fd.h"
 #include "foundation/timer.h"
+#include "protocol/accept_pause.h"
 #include "protocol/control_service.h"
 
 namespace Control {
@@ -30,8 +31,6 @@ public:
   ~AcceptorNet() override;
 
   static constexpr unsigned kBindRetryMs = 5000;
-  // Pause of the listening socket when the process is out of descriptors.
-  static constexpr unsigned kAcceptPauseMs = 1000;
 
 protected:
   bool ImplActivate() override;
@@ -50,13 +49,12 @@ protected:
 
 private:
   void RetryBind();
-  void OnAcceptPause(Timer*);
   void Take(Fd socket, INet4::Addr const& peer);
 
   std::uint16_t m_port;
   Fd m_listen;
   Timer m_bind_timer;
-  Timer m_pause_timer;
+  AcceptPause m_accept_pause;
   Event m_socket_event;
 };
 

@@ -29,7 +29,7 @@ bool AcceptorUnix::ImplActivate() {
 
 void AcceptorUnix::ImplDeactivate() {
   m_bind_timer.reset();
-  m_pause_timer.reset();
+  m_accept_pause.Cancel();
   m_socket_event.Release();
   m_listen.close();
 }
@@ -67,13 +67,7 @@ void AcceptorUnix::OnSocketEvent(int, short revents) {
     socklen_t length = sizeof peer;
     int const fd = DoAccept(m_listen.lowlevel_fd(), peer, length);
     if (fd < 0) {
-      // A pending connection that cannot be taken would wake every pass.
-      if (errno == EMFILE || errno == ENFILE) {
-        Errno const error;
-        std::cerr << "can't accept connection: " << error << std::endl;
-        m_socket_event.SetEvents(0);
-        m_pause_timer.set(kAcceptPauseMs, &AcceptorUnix::OnAcceptPause, this);
-      }
+      m_accept_pause.OnAcceptFailed(m_socket_event);
       return;
     }
     Take(Fd(fd), PeerPath(peer, length));
@@ -83,8 +77,6 @@ void AcceptorUnix::OnSocketEvent(int, short revents) {
 int AcceptorUnix::DoAccept(int fd, sockaddr_un& peer, socklen_t& length) {
   return ::accept4(fd, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
 }
-
-void AcceptorUnix::OnAcceptPause(Timer*) { m_socket_event.SetEvents(POLLIN); }
 
 void AcceptorUnix::Take(Fd socket, std::string const& peer) {
   if (GetState() == State::Connected) {

@@ -9,6 +9,7 @@
 #include "foundation/event.h"
 #include "foundation/fd.h"
 #include "foundation/timer.h"
+#include "protocol/accept_pause.h"
 #include "protocol/control_service.h"
 
 namespace Control {
@@ -20,8 +21,6 @@ public:
   ~AcceptorUnix() override;
 
   static constexpr unsigned kBindRetryMs = 5000;
-  // Pause of the listening socket when the process is out of descriptors.
-  static constexpr unsigned kAcceptPauseMs = 1000;
 
 protected:
   bool ImplActivate() override;
@@ -38,13 +37,12 @@ protected:
   virtual int DoAccept(int fd, sockaddr_un& peer, socklen_t& length);
 
 private:
-  void OnAcceptPause(Timer*);
   void Take(Fd socket, std::string const& peer);
 
   std::string m_path;
   Fd m_listen;
   Timer m_bind_timer;
-  Timer m_pause_timer;
+  AcceptPause m_accept_pause;
   Event m_socket_event;
 };
 

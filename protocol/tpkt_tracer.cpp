@@ -33,13 +33,7 @@ void TPKTTracer::OnEvent(int fd, short revents) {
     socklen_t length = INet4::Addr::size();
     Fd socket(::accept4(fd, peer, &length, SOCK_CLOEXEC));
     if (!socket.is_valid()) {
-      // The pending client would wake every pass until a descriptor is free.
-      if (errno == EMFILE || errno == ENFILE) {
-        Errno const error;
-        std::cerr << "can't accept connection: " << error << std::endl;
-        m_listen.SetEvents(0);
-        m_pause_timer.set(kAcceptPauseMs, &TPKTTracer::OnAcceptPause, this);
-      }
+      m_accept_pause.OnAcceptFailed(m_listen);
       return;
     }
     std::clog << "ACP connection open from " << peer << std::endl;

@@ -8,7 +8,7 @@
 #include <list>
 
 #include "foundation/event.h"
-#include "foundation/timer.h"
+#include "protocol/accept_pause.h"
 
 class TPKTTracer {
 public:
@@ -22,8 +22,6 @@ public:
   static constexpr unsigned kMaxBody = 512;
   // Largest body whose frame length fits the header's 16 bits.
   static constexpr unsigned kMaxSend = 65531;
-  // Pause of the listening socket when the process is out of descriptors.
-  static constexpr unsigned kAcceptPauseMs = 1000;
 
   TPKTTracer() = default;
   TPKTTracer(TPKTTracer const&) = delete;
@@ -53,7 +51,6 @@ public:
 
 private:
   void OnEvent(int fd, short revents);
-  void OnAcceptPause(Timer*) { m_listen.SetEvents(POLLIN); }
   void OnDataEvent(int fd, short revents);
   // Reads what the client has; false when the client was closed meanwhile.
   bool ReadClient(Connection& c);
@@ -63,7 +60,7 @@ private:
 
   Sink* m_receiver = nullptr;
   Event m_listen;
-  Timer m_pause_timer;
+  AcceptPause m_accept_pause;
   std::list<Connection*> m_clients;
   Position m_current = m_clients.end();
 };
