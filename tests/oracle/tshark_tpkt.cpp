@@ -38,13 +38,6 @@ std::string pattern(std::size_t size, unsigned seed) {
   return text;
 }
 
-std::string read_file(std::string const& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // ---------------------------------------------------------------- the environment
 
 // The capture must hold this session alone: ctest runs the test (as root) in a fresh
@@ -84,43 +77,6 @@ int free_port() {
 }
 
 
-// ---------------------------------------------------------------- child processes
-
-// Runs argv with standard output and error into files; a program that cannot be started
-// exits 127 with the reason on its standard error.
-pid_t spawn(std::vector<std::string> const& argv, std::string const& out, std::string const& err) {
-  pid_t const pid = ::fork();
-  if (pid != 0) return pid;
-  int const in = ::open("/dev/null", O_RDONLY);
-  int const o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  int const e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (in < 0 || o < 0 || e < 0) ::_exit(126);
-  ::dup2(in, 0);
-  ::dup2(o, 1);
-  ::dup2(e, 2);
-  std::vector<char*> args;
-  for (std::string const& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  ::execvp(args[0], args.data());
-  std::string const message = "cannot run " + argv[0] + ": " + std::strerror(errno) + "\n";
-  [[maybe_unused]] ssize_t const n = ::write(2, message.data(), message.size());
-  ::_exit(127);
-}
-
-std::string describe(int status) {
-  if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
-  if (WIFSIGNALED(status)) return "killed by signal " + std::to_string(WTERMSIG(status));
-  return "status " + std::to_string(status);
-}
-
-int wait_for(pid_t pid) {
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return status;
-}
-
-
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "tpkt-tshark-XXXXXX").string();
   if (::mkdtemp(pattern.data())) m_path = pattern;
@@ -137,29 +93,22 @@ TempDir::~TempDir() {
 Capture::Capture(std::string const& folder, int port)
     : m_port(port), m_file(folder + "/session.pcapng"), m_err(folder + "/capture.err") {}
 
-Capture::~Capture() {
-  if (m_pid > 0) {
-    ::kill(m_pid, SIGKILL);
-    wait_for(m_pid);
-  }
-}
+Capture::~Capture() = default;
 
 // "Capturing on" comes before dumpcap has the interface open; "Capture started." comes
 // once it has, with its filter set.
 void Capture::start() {
-  m_pid = spawn({"tshark", "-i", "lo", "-f", "tcp port " + std::to_string(m_port), "-w", m_file},
-                "/dev/null", m_err);
-  ASSERT_GT(m_pid, 0) << "fork: " << std::strerror(errno);
+  m_tshark = std::make_unique<test::ChildProcess>(
+      std::vector<std::string>{"tshark", "-i", "lo", "-f", "tcp port " + std::to_string(m_port), "-w", m_file},
+      "/dev/null", m_err);
+  ASSERT_GT(m_tshark->pid(), 0) << "fork: " << std::strerror(errno);
   auto const deadline = std::chrono::steady_clock::now() + 30s;
   for (;;) {
-    std::string const said = read_file(m_err);
+    std::string const said = test::read_file(m_err);
     if (said.find("Capturing on") != std::string::npos && said.find("Capture started.") != std::string::npos)
       return;
-    int status = 0;
-    if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-      m_pid = -1;
-      FAIL() << "tshark ended before capturing (" << describe(status) << "):\n" << said;
-    }
+    if (int status = 0; m_tshark->ended(&status))
+      FAIL() << "tshark ended before capturing (" << test::describe_status(status) << "):\n" << said;
     if (std::chrono::steady_clock::now() > deadline) FAIL() << "tshark did not start capturing in 30 s:\n" << said;
     std::this_thread::sleep_for(20ms);
   }
@@ -168,7 +117,7 @@ void Capture::start() {
 // The kernel hands packets to dumpcap in blocks and dumpcap writes them out every half
 // second: a capture stopped at once would miss the end of the session.
 void Capture::stop() {
-  ASSERT_GT(m_pid, 0);
+  ASSERT_TRUE(m_tshark && !m_tshark->ended());
   auto const deadline = std::chrono::steady_clock::now() + 30s;
   auto size = [&] {
     std::error_code ignored;
@@ -183,10 +132,12 @@ void Capture::stop() {
       steady_since = std::chrono::steady_clock::now();
     }
   }
-  ::kill(m_pid, SIGINT);
-  int const status = wait_for(std::exchange(m_pid, -1));
-  std::string const said = read_file(m_err);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "tshark: " << describe(status) << "\n" << said;
+  ::kill(m_tshark->pid(), SIGINT);
+  int status = 0;
+  ASSERT_TRUE(m_tshark->wait(30000, &status)) << "tshark did not end in 30 s after SIGINT";
+  std::string const said = test::read_file(m_err);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << "tshark: " << test::describe_status(status) << "\n" << said;
   ASSERT_NE(said.find("packets captured"), std::string::npos) << said;
 }
 
@@ -223,12 +174,13 @@ void dissect(std::string const& folder, std::string const& file, int port, std::
     argv.push_back(field);
   }
   std::string const out = folder + "/dissection.txt", err = folder + "/dissection.err";
-  pid_t const pid = spawn(argv, out, err);
-  ASSERT_GT(pid, 0) << std::strerror(errno);
-  int const status = wait_for(pid);
+  test::ChildProcess tshark(argv, out, err);
+  ASSERT_GT(tshark.pid(), 0) << std::strerror(errno);
+  int status = 0;
+  ASSERT_TRUE(tshark.wait(120000, &status)) << "tshark -r did not end in 120 s";
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-      << "tshark -r: " << describe(status) << "\n" << read_file(err);
-  for (std::string const& line : split(read_file(out), '\n')) {
+      << "tshark -r: " << test::describe_status(status) << "\n" << test::read_file(err);
+  for (std::string const& line : split(test::read_file(out), '\n')) {
     if (line.empty()) continue;
     std::vector<std::string> const f = split(line, '\t');
     ASSERT_EQ(f.size(), std::size(kFields)) << line.substr(0, 200);

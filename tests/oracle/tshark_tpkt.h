@@ -4,27 +4,22 @@
 // tests that use it run in a private network namespace (unshare --net, loopback up), so
 // the capture holds their session alone and nothing can reach another machine.
 
+#include <memory>
 #include <string>
-#include <sys/types.h>
 #include <vector>
+
+#include "tests/support/child_process.h"
 
 namespace oracle {
 
 std::string frame_of(std::string const& body);
 // Bytes that differ from one message to the next, so that a swapped or shifted body shows.
 std::string pattern(std::size_t size, unsigned seed);
-std::string read_file(std::string const& path);
 
 // The capture must hold this session alone: fails unless loopback is the only interface.
 void expect_private_network();
 // A free port in this namespace.
 int free_port();
-
-// Runs argv with standard output and error into files; a program that cannot be started
-// exits 127 with the reason on its standard error.
-pid_t spawn(std::vector<std::string> const& argv, std::string const& out, std::string const& err);
-std::string describe(int status);
-int wait_for(pid_t pid);
 
 // A fresh folder for the capture; a failed run keeps it for a look with tshark or wireshark.
 class TempDir {
@@ -52,7 +47,7 @@ private:
   int m_port;
   std::string m_file;
   std::string m_err;
-  pid_t m_pid = -1;
+  std::unique_ptr<test::ChildProcess> m_tshark;  // killed and reaped with the capture
 };
 
 // One captured packet of the session as tshark's fields give it. Fields that occur once
