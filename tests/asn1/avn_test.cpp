@@ -2,24 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "tests/asn1/test_types.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
 using namespace test_types;
 
-std::string golden(char const* name) {
-  std::filesystem::path const path = std::filesystem::path(__FILE__).parent_path() / "golden" / name;
-  std::ifstream in(path);
-  EXPECT_TRUE(in) << "missing golden file " << path;
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string golden(char const* name) { return test::golden_file(__FILE__, name); }
 
 std::string printed(AbstractData const& value) {
   std::ostringstream os;

@@ -1,9 +1,10 @@
 #include "foundation/ext.h"
 
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <iomanip>
+#include <sstream>
+
+#include "tests/support/test_files.h"
 
 namespace {
 
@@ -110,14 +111,7 @@ TEST(ExtTable, WithoutColumnsRulesAreEmpty) {
   EXPECT_EQ(os.str(), "+--+\n");
 }
 
-std::string golden(char const* name) {
-  std::filesystem::path const path = std::filesystem::path(__FILE__).parent_path() / "golden" / name;
-  std::ifstream in(path);
-  EXPECT_TRUE(in) << "missing golden file " << path;
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string golden(char const* name) { return test::golden_file(__FILE__, name); }
 
 // A status dump the way its writers stream it.
 TEST(ExtTable, StatusDumpMatchesGolden) {

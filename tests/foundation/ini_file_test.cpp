@@ -12,6 +12,8 @@
 #include <string>
 #include <unistd.h>
 
+#include "tests/support/test_files.h"
+
 namespace {
 
 // One line per block and per occurrence: "[name]@line" then "  key=<value>@line".
@@ -91,14 +93,7 @@ TEST(IniParse, NulByteIsAnOrdinaryCharacter) {
   EXPECT_EQ(parsed(std::string("[s]\nk=a\0b\n", 10)), std::string("[s]@1\n  k=<a\0b>@2\n", 18));
 }
 
-std::string golden(char const* name) {
-  std::filesystem::path const path = std::filesystem::path(__FILE__).parent_path() / "golden" / name;
-  std::ifstream in(path);
-  EXPECT_TRUE(in) << "missing golden file " << path;
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string golden(char const* name) { return test::golden_file(__FILE__, name); }
 
 // A temporary file that goes away with the test.
 struct TempFile {

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -15,6 +13,7 @@
 #include "foundation/profile.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/simulated_poll.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
@@ -63,14 +62,7 @@ private:
   int m_fd;
 };
 
-std::string golden(char const* name) {
-  std::filesystem::path const path = std::filesystem::path(__FILE__).parent_path() / "golden" / name;
-  std::ifstream in(path);
-  EXPECT_TRUE(in) << "missing golden file " << path;
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string golden(char const* name) { return test::golden_file(__FILE__, name); }
 
 // The descriptors are numbers the system chose: the golden text has "@FD@" where each
 // one goes, centred in its 5-character cell.

@@ -10,6 +10,7 @@
 
 #include "protocol/stat_html.h"
 #include "tests/support/child_process.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
@@ -50,14 +51,7 @@ std::string render(Stat::Object const& root, std::string const& tmpl) {
   return out.str();
 }
 
-std::string golden(std::string const& name) {
-  std::filesystem::path const path = std::filesystem::path(__FILE__).parent_path() / "golden" / name;
-  std::ifstream in(path, std::ios::binary);
-  EXPECT_TRUE(in) << "missing golden file " << path;
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string golden(std::string const& name) { return test::golden_file(__FILE__, name); }
 
 TEST(StatHtml, PlainHtmlIsCopiedUnchanged) {
   Node root;
