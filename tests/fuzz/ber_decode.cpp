@@ -4,28 +4,21 @@
 // decoder must neither read past the input nor take a length from it on trust.
 
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
 
 #include "tests/asn1/oracle/oracle_types.h"
+#include "tests/fuzz/coding.h"
 
 namespace {
 
-void check(bool holds) {
-  if (!holds) std::abort();
-}
+using fuzz::check;
 
 bool decode(char const* begin, char const* end, ASN1::AbstractData& value) {
-  ASN1::CoderEnv env;
-  env.set_encodingRule(ASN1::CoderEnv::ber);
-  return ASN1::decode(begin, end, &env, value, true);
+  return fuzz::decode(ASN1::CoderEnv::ber, begin, end, value);
 }
 
 bool encode(ASN1::AbstractData const& value, std::vector<char>& out) {
-  ASN1::CoderEnv env;
-  env.set_encodingRule(ASN1::CoderEnv::ber);
-  out.clear();
-  return ASN1::encode(value, &env, std::back_inserter(out));
+  return fuzz::encode(ASN1::CoderEnv::ber, value, out);
 }
 
 }  // namespace

@@ -6,30 +6,23 @@
 // allowed. What encodes decodes to an equal value that encodes to the same octets.
 
 #include <cstdint>
-#include <cstdlib>
 #include <sstream>
 #include <vector>
 
 #include "schemas/lgcp.h"
 #include "schemas/mon.h"
+#include "tests/fuzz/coding.h"
 
 namespace {
 
-void check(bool holds) {
-  if (!holds) std::abort();
-}
+using fuzz::check;
 
 bool decode(char const* begin, char const* end, ASN1::AbstractData& value) {
-  ASN1::CoderEnv env;
-  env.set_encodingRule(ASN1::CoderEnv::per);
-  return ASN1::decode(begin, end, &env, value, true);
+  return fuzz::decode(ASN1::CoderEnv::per, begin, end, value);
 }
 
 bool encode(ASN1::AbstractData const& value, std::vector<char>& out) {
-  ASN1::CoderEnv env;
-  env.set_encodingRule(ASN1::CoderEnv::per);
-  out.clear();
-  return ASN1::encode(value, &env, std::back_inserter(out));
+  return fuzz::encode(ASN1::CoderEnv::per, value, out);
 }
 
 // Finds a constrained INTEGER outside its range or an ENUMERATED without extensions above
