@@ -9,10 +9,6 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <chrono>
-#include <memory>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -63,15 +59,6 @@ SEQUENCE const& message() {
     return m;
   }();
   return built;
-}
-
-std::vector<char> encode(AbstractData const& value) {
-  CoderEnv env;
-  env.set_encodingRule(CoderEnv::per);
-  std::vector<char> out;
-  out.reserve(200);
-  if (!ASN1::encode(value, &env, std::back_inserter(out))) out.clear();
-  return out;
 }
 
 // The heap blocks a decoded value is made of: one per object below the value itself,
@@ -130,54 +117,17 @@ ErlangFigures const& erlang() {
   return figures;
 }
 
-void BM_Asn1MessageEncode(benchmark::State& state) {
-  SEQUENCE const& value = message();
-  erlang();
-  long const allocations_before = allocation_count();
-  auto const start = std::chrono::steady_clock::now();
-  for (auto _ : state) {
-    std::vector<char> octets = encode(value);
-    benchmark::DoNotOptimize(octets.data());
-  }
-  double const ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
-  auto const iterations = static_cast<double>(state.iterations());
-  state.counters["allocs"] = static_cast<double>(allocation_count() - allocations_before) / iterations;
-  state.counters["octets"] = static_cast<double>(encode(value).size());
-  report_against_erlang(state, ns / iterations, erlang(), &ErlangFigures::encode_ns);
-}
+void BM_Asn1MessageEncode(benchmark::State& state) { encode_bench(state, message(), erlang()); }
 BENCHMARK(BM_Asn1MessageEncode);
 
 void BM_Asn1MessageDecode(benchmark::State& state) {
-  std::vector<char> const octets = encode(message());
-  char const* const begin = octets.data();
-  char const* const end = begin + octets.size();
-  erlang();
-  {
-    SEQUENCE check(&kMessage);
-    CoderEnv env;
-    if (!ASN1::decode(begin, end, &env, check, true) || check != message()) {
-      state.SkipWithError("the message does not decode to itself");
-      return;
-    }
-  }
-  long const allocations_before = allocation_count();
-  auto const start = std::chrono::steady_clock::now();
-  for (auto _ : state) {
-    CoderEnv env;
-    env.set_encodingRule(CoderEnv::per);
-    SEQUENCE value(&kMessage);
-    benchmark::DoNotOptimize(ASN1::decode(begin, end, &env, value, true));
-  }
-  double const ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
-  auto const iterations = static_cast<double>(state.iterations());
+  decode_bench(state, message(), erlang(), [] { return SEQUENCE(&kMessage); });
   state.counters["objects"] = heap_blocks().objects;
-  state.counters["allocs"] = static_cast<double>(allocation_count() - allocations_before) / iterations;
-  report_against_erlang(state, ns / iterations, erlang(), &ErlangFigures::decode_ns);
 }
 BENCHMARK(BM_Asn1MessageDecode);
 
 void BM_Asn1MessageDecodeReused(benchmark::State& state) {
-  std::vector<char> const octets = encode(message());
+  std::vector<char> const octets = per_octets(message());
   SEQUENCE value(&kMessage);
   CoderEnv env;
   env.set_encodingRule(CoderEnv::per);

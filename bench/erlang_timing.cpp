@@ -1,6 +1,7 @@
 #include "bench/erlang_timing.h"
 
 #include <algorithm>
+#include <iterator>
 #include <sstream>
 
 ErlangFigures erlang_figures(oracle::ErlangCodec& codec, std::string const& type, std::string const& term) {
@@ -39,4 +40,27 @@ void erlang_entry(benchmark::State& state, ErlangFigures const& figures, double 
     return;
   }
   for (auto _ : state) state.SetIterationTime(figures.*figure * 1e-9);
+}
+
+std::vector<char> per_octets(ASN1::AbstractData const& value) {
+  ASN1::CoderEnv env;
+  env.set_encodingRule(ASN1::CoderEnv::per);
+  std::vector<char> out;
+  out.reserve(200);
+  if (!ASN1::encode(value, &env, std::back_inserter(out))) out.clear();
+  return out;
+}
+
+void encode_bench(benchmark::State& state, ASN1::AbstractData const& value, ErlangFigures const& erlang) {
+  long const allocations_before = allocation_count();
+  auto const start = std::chrono::steady_clock::now();
+  for (auto _ : state) {
+    std::vector<char> octets = per_octets(value);
+    benchmark::DoNotOptimize(octets.data());
+  }
+  double const ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+  auto const iterations = static_cast<double>(state.iterations());
+  state.counters["allocs"] = static_cast<double>(allocation_count() - allocations_before) / iterations;
+  state.counters["octets"] = static_cast<double>(per_octets(value).size());
+  report_against_erlang(state, ns / iterations, erlang, &ErlangFigures::encode_ns);
 }

@@ -5,8 +5,12 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <string>
+#include <vector>
 
+#include "asn1/asn1.h"
+#include "bench/allocation_count.h"
 #include "tests/asn1/oracle/erlang_codec.h"
 
 struct ErlangFigures {
@@ -26,3 +30,41 @@ void report_against_erlang(benchmark::State& state, double ours_ns, ErlangFigure
 // An entry of Erlang's own: one manual iteration of its time per operation, or its
 // failure as the entry's error.
 void erlang_entry(benchmark::State& state, ErlangFigures const& figures, double ErlangFigures::*figure);
+
+// The value's aligned PER octets, as the control server sends a message (none when it
+// does not encode).
+std::vector<char> per_octets(ASN1::AbstractData const& value);
+
+// Encodes `value` each iteration; counts heap allocations per encode and the octets, and
+// reports against Erlang's encode.
+void encode_bench(benchmark::State& state, ASN1::AbstractData const& value, ErlangFigures const& erlang);
+
+// Decodes `value`'s octets each iteration into a fresh value from `make`, destroyed
+// again, as the server does per frame; counts heap allocations per decode and reports
+// against Erlang's decode. An entry whose octets do not decode to `value` fails.
+template <class Make>
+void decode_bench(benchmark::State& state, ASN1::AbstractData const& value, ErlangFigures const& erlang, Make make) {
+  std::vector<char> const octets = per_octets(value);
+  char const* const begin = octets.data();
+  char const* const end = begin + octets.size();
+  {
+    auto check = make();
+    ASN1::CoderEnv env;
+    if (octets.empty() || !ASN1::decode(begin, end, &env, check, true) || check != value) {
+      state.SkipWithError("the message does not decode to itself");
+      return;
+    }
+  }
+  long const allocations_before = allocation_count();
+  auto const start = std::chrono::steady_clock::now();
+  for (auto _ : state) {
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per);
+    auto fresh = make();
+    benchmark::DoNotOptimize(ASN1::decode(begin, end, &env, fresh, true));
+  }
+  double const ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+  auto const iterations = static_cast<double>(state.iterations());
+  state.counters["allocs"] = static_cast<double>(allocation_count() - allocations_before) / iterations;
+  report_against_erlang(state, ns / iterations, erlang, &ErlangFigures::decode_ns);
+}
