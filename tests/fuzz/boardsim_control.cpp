@@ -14,12 +14,11 @@
 #include "boardsim/sim.h"
 #include "boardsim/watchdog.h"
 #include "foundation/board_io.h"
+#include "tests/fuzz/support.h"
 
 namespace {
 
-void check(bool holds) {
-  if (!holds) std::abort();
-}
+using fuzz::check;
 
 bool is_last(std::string const& line) { return line == "ok" || line.starts_with("error "); }
 

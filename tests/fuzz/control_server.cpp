@@ -30,17 +30,11 @@
 #include "server/heartbeat.h"
 #include "server/slot_factory.h"
 #include "server/slots.h"
+#include "tests/fuzz/support.h"
 
 namespace {
 
-void check(bool holds) {
-  if (!holds) std::abort();
-}
-
-struct NullBuffer : std::streambuf {
-  int overflow(int c) override { return traits_type::not_eof(c); }
-  std::streamsize xsputn(char const*, std::streamsize n) override { return n; }
-};
+using fuzz::check;
 
 // A link that is connected as soon as it is activated, over one end of a socket pair.
 class PairLink : public Control::ServiceNet {
@@ -90,7 +84,7 @@ void drain(int fd) {
 }
 
 struct Setup {
-  NullBuffer null;
+  fuzz::NullBuffer null;
   unsigned pool_free = 0;
   Setup() {
     std::cout.rdbuf(&null);

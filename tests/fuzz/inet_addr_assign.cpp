@@ -9,12 +9,11 @@
 #include <vector>
 
 #include "foundation/inet.h"
+#include "tests/fuzz/support.h"
 
 namespace {
 
-void check(bool holds) {
-  if (!holds) std::abort();
-}
+using fuzz::check;
 
 constexpr long kNoPort = -1;
 constexpr long kBadPort = -2;

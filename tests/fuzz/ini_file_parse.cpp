@@ -11,12 +11,11 @@
 
 #include "foundation/ini_file.h"
 #include "foundation/ini_reader.h"
+#include "tests/fuzz/support.h"
 
 namespace {
 
-void check(bool holds) {
-  if (!holds) std::abort();
-}
+using fuzz::check;
 
 enum class Kind : int { zero = 0, one = 1 };
 IniFile::Symbol<Kind> const kKinds[] = {{"zero", Kind::zero}, {"one", Kind::one}, {nullptr, Kind::zero}};

@@ -19,18 +19,11 @@
 
 #include "foundation/multiplexer.h"
 #include "protocol/tpkt_protocol.h"
+#include "tests/fuzz/support.h"
 
 namespace {
 
-void check(bool holds) {
-  if (!holds) std::abort();
-}
-
-// Every framing error is logged; millions of them would drown the fuzzer's own output.
-struct NullBuffer : std::streambuf {
-  int overflow(int c) override { return traits_type::not_eof(c); }
-  std::streamsize xsputn(char const*, std::streamsize n) override { return n; }
-};
+using fuzz::check;
 
 struct Reading {
   std::vector<std::string> bodies;
@@ -84,8 +77,9 @@ struct Receiver : ProtocolsList {
 
 }  // namespace
 
+// Every framing error is logged; millions of them would drown the fuzzer's own output.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static NullBuffer null;
+  static fuzz::NullBuffer null;
   std::clog.rdbuf(&null);
   return 0;
 }

@@ -25,6 +25,7 @@
 #include "foundation/dpc.h"
 #include "foundation/multiplexer.h"
 #include "protocol/tpkt_tracer.h"
+#include "tests/fuzz/support.h"
 
 namespace {
 
@@ -33,11 +34,6 @@ void check(bool holds, char const* what) {
   std::cerr << "failed: " << what << std::endl;
   std::abort();
 }
-
-struct NullBuffer : std::streambuf {
-  int overflow(int c) override { return traits_type::not_eof(c); }
-  std::streamsize xsputn(char const*, std::streamsize n) override { return n; }
-};
 
 constexpr std::size_t kMaxStream = 4096;
 
@@ -121,7 +117,7 @@ void run_until_clients(TPKTTracer& tracer, std::size_t clients) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static NullBuffer null;
+  static fuzz::NullBuffer null;
   std::clog.rdbuf(&null);
   return 0;
 }
