@@ -1,8 +1,8 @@
 #pragma once
-// Random values of one type through the project's aligned PER coder and Erlang's, both
-// ways: Erlang decodes our octets to the value we encoded, we decode Erlang's octets of
-// that value to the same value and encode it back to Erlang's octets, and our octets are
-// Erlang's wherever both write the same form.
+// Random values of one type through the project's coder and Erlang's under one rule (aligned
+// PER or BER), both ways: Erlang decodes our octets to the value we encoded, we decode
+// Erlang's octets of that value to the same value and encode it back to Erlang's octets, and
+// our octets are Erlang's wherever both write the same form. The forms below are PER's.
 //
 // Two forms differ by design. An extensible SEQUENCE's extension bit map is ours as long
 // as the value's map, Erlang's as long as the type's list of additions: a value whose map
@@ -16,6 +16,7 @@
 // octets alone and counted apart.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -46,27 +47,23 @@ struct Tally {
   unsigned unreadable = 0;       // of `values`: Erlang's decoder fails on its own octets
 };
 
-// `count` values from `random` of the type whose record is `info` and which Erlang's
-// codec knows as `type`; faults go to `findings`.
-Tally cross_check(ErlangCodec& erlang, RandomValues& random, void const* info, std::string const& type,
-                  unsigned count, RecordNames const& names, Findings& findings);
-
-// The same loop for either rule, with the oracle schema's own values: BER as well as
-// PER.
+// How one coding rule is compared.
 struct CrossCheck {
   ASN1::CoderEnv::EncodingRules rule;
   // The value as the term Erlang takes, empty when it cannot be written.
-  std::string (*term)(ASN1::AbstractData const&);
+  std::function<std::string(ASN1::AbstractData const&)> term;
   // Whether the octets can differ by design when an extension bit map of the value is
   // not as long as its type's list of additions (PER only).
   bool maps_change_octets;
-  // Whether each SEQUENCE's known extensions are all present (RandomValues).
-  bool every_extension;
 };
 
-// Runs `count` random values of the type through both codecs; `erlang` must be running
-// the same rules on the same types.
-Tally compare_with_erlang(ErlangCodec& erlang, CrossCheck const& check, void const* info, char const* type,
-                          unsigned count, std::uint32_t seed, Findings& findings);
+// Aligned PER, with the record names that `names` gives.
+CrossCheck per_check(RecordNames names);
+
+// `count` values from `random` of the type whose record is `info` and which Erlang's
+// codec knows as `type`, through both codecs under `check`'s rule; `erlang` must be
+// running that rule on the same types. Faults go to `findings`.
+Tally cross_check(ErlangCodec& erlang, CrossCheck const& check, RandomValues& random, void const* info,
+                  std::string const& type, unsigned count, Findings& findings);
 
 }  // namespace oracle

@@ -15,7 +15,7 @@ using namespace oracle_types;
 oracle::Tally run(void const* info, char const* type, unsigned count, std::uint32_t seed, oracle::Findings& findings) {
   oracle::ErlangCodec erlang;
   oracle::RandomValues random(seed);
-  oracle::Tally const tally = oracle::cross_check(erlang, random, info, type, count, oracle::oracle_record_name, findings);
+  oracle::Tally const tally = oracle::cross_check(erlang, oracle::per_check(oracle::oracle_record_name), random, info, type, count, findings);
   std::cout << type << ": " << tally.values << " values both ways, " << tally.octets_compared
             << " of them also octet for octet\n";
   return tally;

@@ -25,6 +25,7 @@ namespace {
 // Lists as long as the decoder takes, strings up to the longest length the coder writes,
 // and a whole value small enough that the run stays short.
 constexpr oracle::RandomValues::Limits kLimits{128, 16383, 600, 20000};
+oracle::CrossCheck const kPer = oracle::per_check(wire_oracle::record_name);
 
 // Enough values to meet every alternative, optional field and list length class a few
 // times, and no more: the small types are many.
@@ -68,7 +69,7 @@ TEST_P(WireTypesAgainstErlang, EveryTypeBothWays) {
     ++types;
     oracle::RandomValues random(seed_of(type.erlang), kLimits);
     unsigned const count = values_for(type.info);
-    oracle::Tally const tally = oracle::cross_check(erlang, random, type.info, type.erlang, count, wire_oracle::record_name, findings);
+    oracle::Tally const tally = oracle::cross_check(erlang, kPer, random, type.info, type.erlang, count, findings);
     values += tally.values;
     if (tally.values + tally.zero_bits != count) continue;  // the findings say why
     if (tally.unreadable)
