@@ -31,7 +31,8 @@ namespace {
 
 void check(bool holds, char const* what) {
   if (holds) return;
-  std::cerr << "failed: " << what << std::endl;
+  int const error = errno;
+  std::cerr << "failed: " << what << " (errno " << error << ")" << std::endl;
   std::abort();
 }
 
@@ -99,6 +100,21 @@ struct World {
   sockaddr_in loopback{};
 };
 
+// A blocking connect. libFuzzer's timer signal can interrupt it; the connection then goes
+// on by itself, and is waited for.
+bool connect_to(int fd, sockaddr_in const& address) {
+  if (::connect(fd, reinterpret_cast<sockaddr const*>(&address), sizeof address) == 0) return true;
+  if (errno != EINTR) return false;
+  pollfd writable{fd, POLLOUT, 0};
+  while (::poll(&writable, 1, -1) < 0)
+    if (errno != EINTR) return false;
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
+  errno = error;
+  return error == 0;
+}
+
 // Runs the loop until the tracer holds `clients` clients.
 void run_until_clients(TPKTTracer& tracer, std::size_t clients) {
   struct Checker {
@@ -133,8 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   receiver.close_at = (data[0] & 2) ? data[1] : -1;
 
   int const client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  check(::connect(client, reinterpret_cast<sockaddr const*>(&world.loopback), sizeof world.loopback) == 0,
-        "connect");
+  check(connect_to(client, world.loopback), "connect");
   run_until_clients(world.tracer, 1);
   for (std::size_t at = 0; at < n;) {
     ssize_t const w = ::send(client, stream + at, n - at, MSG_NOSIGNAL);
