@@ -47,32 +47,9 @@ bool PERDecoder::available(unsigned count, unsigned bits) const {
   return static_cast<std::uint64_t>(count) * bits <= getBitsLeft();
 }
 
-bool PERDecoder::decodeSingleBit() {
-  if (atEnd()) return false;
-  --m_bits_left;
-  bool const bit = (static_cast<unsigned char>(*m_position) >> m_bits_left) & 1;
-  if (m_bits_left == 0) {
-    m_bits_left = 8;
-    ++m_position;
-  }
-  return bit;
-}
-
-bool PERDecoder::decodeMultiBit(unsigned bits, unsigned& out) {
+bool PERDecoder::decodeBitsSpanning(unsigned bits, unsigned& out) {
   if (bits == 0) {
     out = 0;
-    return true;
-  }
-  // Most fields are short and end within the current octet.
-  if (bits <= m_bits_left && m_position < m_end) {
-    unsigned const left = m_bits_left - bits;
-    out = (static_cast<unsigned char>(*m_position) >> left) & ((1u << bits) - 1);
-    if (left == 0) {
-      m_bits_left = 8;
-      ++m_position;
-    } else {
-      m_bits_left = static_cast<unsigned short>(left);
-    }
     return true;
   }
   if (bits > 32 || bits > getBitsLeft()) return false;
@@ -113,6 +90,17 @@ bool PERDecoder::decodeBitMap(unsigned char* octets, unsigned bits) {
   return true;
 }
 
+bool PERDecoder::decodeAlignedOctets(unsigned count, unsigned& out) {
+  byteAlign();
+  if (static_cast<std::size_t>(m_end - m_position) < count) return false;
+  auto const* const octets = reinterpret_cast<unsigned char const*>(m_position);
+  unsigned value = octets[0];
+  for (unsigned i = 1; i < count; ++i) value = value << 8 | octets[i];
+  out = value;
+  m_position += count;
+  return true;
+}
+
 char const* PERDecoder::takeBlock(unsigned count) {
   if (count) byteAlign();
   if (static_cast<std::size_t>(m_end - m_position) < count) return nullptr;
@@ -135,20 +123,19 @@ int PERDecoder::decodeUnsigned(unsigned lower, unsigned upper, unsigned& out) {
     out = lower;
     return 0;
   }
-  if (atEnd()) return -1;
   unsigned const range = upper - lower + 1;  // 0 stands for 2^32
-  unsigned const bits = CountBits(range);
   unsigned value = 0;
   if (!m_aligned || (range != 0 && range <= 255)) {
-    if (!decodeMultiBit(bits, value)) return -1;
-  } else if (bits > 16) {
-    unsigned octets = 0;
-    if (decodeLength(1, (bits + 7) / 8, octets) != 0) return -1;
-    byteAlign();
-    if (!decodeMultiBit(8 * octets, value)) return -1;
+    if (!decodeMultiBit(CountBits(range), value)) return -1;
+  } else if (range != 0 && range <= 65536) {
+    // One octet up to 256 values, else two, from an octet boundary.
+    if (!decodeAlignedOctets(range <= 256 ? 1 : 2, value)) return -1;
   } else {
-    byteAlign();
-    if (!decodeMultiBit(bits > 8 ? 16 : 8, value)) return -1;
+    // More than 16 bits: the count of octets less one, in the bits the most takes, then
+    // the octets.
+    unsigned const most = (CountBits(range) + 7) / 8;
+    unsigned octets = 0;
+    if (!decodeMultiBit(CountBits(most), octets) || !decodeAlignedOctets(octets + 1, value)) return -1;
   }
   out = value + lower;
   return 0;

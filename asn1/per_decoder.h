@@ -34,8 +34,32 @@ public:
   void rollback(memento_type const& memento);
   char const* position() const { return m_position; }
 
-  bool decodeSingleBit();
-  bool decodeMultiBit(unsigned bits, unsigned& out);
+  bool decodeSingleBit() {
+    if (atEnd()) return false;
+    --m_bits_left;
+    bool const bit = (static_cast<unsigned char>(*m_position) >> m_bits_left) & 1;
+    if (m_bits_left == 0) {
+      m_bits_left = 8;
+      ++m_position;
+    }
+    return bit;
+  }
+  // Most fields are short and end within the current octet: that case is read here,
+  // every other one out of line.
+  bool decodeMultiBit(unsigned bits, unsigned& out) {
+    if (bits - 1 < m_bits_left && m_position < m_end) {
+      unsigned const left = m_bits_left - bits;
+      out = (static_cast<unsigned char>(*m_position) >> left) & ((1u << bits) - 1);
+      if (left == 0) {
+        m_bits_left = 8;
+        ++m_position;
+      } else {
+        m_bits_left = static_cast<unsigned short>(left);
+      }
+      return true;
+    }
+    return decodeBitsSpanning(bits, out);
+  }
   bool decodeSmallUnsigned(unsigned& out);
   bool decodeBitMap(unsigned char* octets, unsigned bits);
   int decodeLength(unsigned lower, unsigned upper, unsigned& out);
@@ -68,6 +92,9 @@ protected:
   int visitUnknownExtensions(SEQUENCE& s) override;
 
 private:
+  bool decodeBitsSpanning(unsigned bits, unsigned& out);
+  // `count` (1 to 4) whole octets from the next octet boundary, as a big-endian number.
+  bool decodeAlignedOctets(unsigned count, unsigned& out);
   // Reads an open type's length and decodes `value` from exactly its octets, leaving the
   // position after them.
   bool decodeOpenType(AbstractData& value);
