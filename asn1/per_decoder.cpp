@@ -1,6 +1,7 @@
 #include "asn1/per_decoder.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -53,6 +54,17 @@ bool PERDecoder::decodeBitsSpanning(unsigned bits, unsigned& out) {
     return true;
   }
   if (bits > 32 || bits > getBitsLeft()) return false;
+  unsigned const used = 8u - m_bits_left;  // bits already read of the current octet
+  if (m_end - m_position >= 8) {
+    // Away from the end of the input, eight octets are loaded at once.
+    std::uint64_t window;
+    std::memcpy(&window, m_position, sizeof window);
+    if constexpr (std::endian::native == std::endian::little) window = __builtin_bswap64(window);
+    out = static_cast<unsigned>((window << used) >> (64 - bits));
+    m_position += (used + bits) / 8;
+    m_bits_left = static_cast<unsigned short>(8 - (used + bits) % 8);
+    return true;
+  }
   // Whole octets from an octet boundary: numbers and lengths after alignment.
   if (m_bits_left == 8 && bits % 8 == 0) {
     auto const* const octets = reinterpret_cast<unsigned char const*>(m_position);
@@ -64,7 +76,7 @@ bool PERDecoder::decodeBitsSpanning(unsigned bits, unsigned& out) {
   }
   // The field and the bits already read of the current octet span at most five octets,
   // all within the input after the check above: read them as one window.
-  unsigned const span = 8u - m_bits_left + bits;
+  unsigned const span = used + bits;
   auto const* const octets = reinterpret_cast<unsigned char const*>(m_position);
   std::uint64_t window = 0;
   for (unsigned i = 0; i < (span + 7) / 8; ++i) window = window << 8 | octets[i];
