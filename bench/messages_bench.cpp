@@ -98,18 +98,17 @@ oracle::ErlangCodec& codec() {
   return *started;
 }
 
-// Erlang's figures per message, measured once per run.
-ErlangFigures const& rtp_create_erlang() {
-  static ErlangFigures const figures = erlang_figures(codec(), "LGCP-Message", wire_oracle::term(rtp_create()));
-  return figures;
+ErlangValue const& rtp_create_erlang() {
+  static ErlangValue const value{&codec(), "LGCP-Message", wire_oracle::term(rtp_create())};
+  return value;
 }
-ErlangFigures const& trunk_status_erlang() {
-  static ErlangFigures const figures = erlang_figures(codec(), "LGCP-Message", wire_oracle::term(trunk_status()));
-  return figures;
+ErlangValue const& trunk_status_erlang() {
+  static ErlangValue const value{&codec(), "LGCP-Message", wire_oracle::term(trunk_status())};
+  return value;
 }
-ErlangFigures const& snmp_set_erlang() {
-  static ErlangFigures const figures = erlang_figures(codec(), "MON-Message", wire_oracle::term(snmp_set()));
-  return figures;
+ErlangValue const& snmp_set_erlang() {
+  static ErlangValue const value{&codec(), "MON-Message", wire_oracle::term(snmp_set())};
+  return value;
 }
 
 void BM_RtpCreateEncode(benchmark::State& state) { encode_bench(state, rtp_create(), rtp_create_erlang()); }
