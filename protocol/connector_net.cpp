@@ -26,7 +26,7 @@ ConnectorNet::ConnectorNet(std::string const& address) : ConnectorNet() {
 ConnectorNet::~ConnectorNet() = default;
 
 bool ConnectorNet::ImplActivate() {
-  m_fast_retries = kFastRetries;
+  m_retry.Restart();
   TryConnect();
   return true;
 }
@@ -34,11 +34,11 @@ bool ConnectorNet::ImplActivate() {
 void ConnectorNet::ImplDeactivate() {
   Release();
   m_connect.close();
-  m_retry_timer.reset();
+  m_retry.Cancel();
   m_socket_event.Release();
 }
 
-void ConnectorNet::ImplOnDisconnect() { m_retry_timer.set(kReconnectMs, &ConnectorNet::OnTimeout, this); }
+void ConnectorNet::ImplOnDisconnect() { m_retry.AfterDisconnect(&ConnectorNet::OnTimeout, this); }
 
 int ConnectorNet::DoConnect(int fd, INet4::Addr const& peer) { return ::connect(fd, peer, INet4::Addr::size()); }
 
@@ -50,14 +50,7 @@ INet4::Addr ConnectorNet::PeerAddress(bool* valid) const {
   return peer;
 }
 
-void ConnectorNet::Retry(unsigned long_delay) {
-  unsigned delay = long_delay;
-  if (m_fast_retries > 0) {
-    --m_fast_retries;
-    delay = kFastRetryMs;
-  }
-  m_retry_timer.set(delay, &ConnectorNet::OnTimeout, this);
-}
+void ConnectorNet::Retry(unsigned long_delay) { m_retry.AfterFailure(long_delay, &ConnectorNet::OnTimeout, this); }
 
 // Failures that used to end the attempts for good (no socket, no non-blocking mode, a
 // peer text that is no address) are retried like a failed connect: the peer must come

@@ -10,6 +10,7 @@
 #include "foundation/event.h"
 #include "foundation/fd.h"
 #include "foundation/timer.h"
+#include "protocol/connect_retry.h"
 #include "protocol/control_service.h"
 
 namespace Control {
@@ -21,12 +22,12 @@ public:
   explicit ConnectorNet(std::string const& address);
   ~ConnectorNet() override;
 
-  static constexpr int kFastRetries = 7;
-  static constexpr unsigned kFastRetryMs = 1000;
+  static constexpr int kFastRetries = ConnectRetry::kFastRetries;
+  static constexpr unsigned kFastRetryMs = ConnectRetry::kFastRetryMs;
   static constexpr unsigned kConnectFailedMs = 20000;  // connect itself failed
   static constexpr unsigned kPollErrorMs = 15000;      // poll reported an error on the pending connect
   static constexpr unsigned kSocketErrorMs = 12000;    // the pending connect ended with an error
-  static constexpr unsigned kReconnectMs = 10000;
+  static constexpr unsigned kReconnectMs = ConnectRetry::kReconnectMs;
 
 protected:
   bool ImplActivate() override;
@@ -48,9 +49,8 @@ private:
   std::uint16_t m_port = 0;
   std::string m_host;
   Fd m_connect;
-  Timer m_retry_timer;
+  ConnectRetry m_retry;
   Event m_socket_event;
-  int m_fast_retries = 0;
 };
 
 }  // namespace Control

@@ -21,7 +21,7 @@ ConnectorUnix::ConnectorUnix(std::string const& path, std::string const& localPa
 ConnectorUnix::~ConnectorUnix() = default;
 
 bool ConnectorUnix::ImplActivate() {
-  m_fast_retries = kFastRetries;
+  m_retry.Restart();
   TryConnect();
   return true;
 }
@@ -29,20 +29,13 @@ bool ConnectorUnix::ImplActivate() {
 void ConnectorUnix::ImplDeactivate() {
   Release();
   m_connect.close();
-  m_retry_timer.reset();
+  m_retry.Cancel();
   m_socket_event.Release();
 }
 
-void ConnectorUnix::ImplOnDisconnect() { m_retry_timer.set(kReconnectMs, &ConnectorUnix::OnTimeout, this); }
+void ConnectorUnix::ImplOnDisconnect() { m_retry.AfterDisconnect(&ConnectorUnix::OnTimeout, this); }
 
-void ConnectorUnix::Retry(unsigned long_delay) {
-  unsigned delay = long_delay;
-  if (m_fast_retries > 0) {
-    --m_fast_retries;
-    delay = kFastRetryMs;
-  }
-  m_retry_timer.set(delay, &ConnectorUnix::OnTimeout, this);
-}
+void ConnectorUnix::Retry(unsigned long_delay) { m_retry.AfterFailure(long_delay, &ConnectorUnix::OnTimeout, this); }
 
 void ConnectorUnix::TryConnect() {
   m_connect = Fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));

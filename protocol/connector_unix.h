@@ -8,6 +8,7 @@
 #include "foundation/event.h"
 #include "foundation/fd.h"
 #include "foundation/timer.h"
+#include "protocol/connect_retry.h"
 #include "protocol/control_service.h"
 
 namespace Control {
@@ -19,11 +20,11 @@ public:
   ConnectorUnix(std::string const& path, std::string const& localPath);
   ~ConnectorUnix() override;
 
-  static constexpr int kFastRetries = 7;
-  static constexpr unsigned kFastRetryMs = 1000;
+  static constexpr int kFastRetries = ConnectRetry::kFastRetries;
+  static constexpr unsigned kFastRetryMs = ConnectRetry::kFastRetryMs;
   static constexpr unsigned kConnectFailedMs = 20000;  // connect itself failed
   static constexpr unsigned kPollErrorMs = 15000;      // poll reported an error on the new link
-  static constexpr unsigned kReconnectMs = 10000;
+  static constexpr unsigned kReconnectMs = ConnectRetry::kReconnectMs;
 
 protected:
   bool ImplActivate() override;
@@ -40,9 +41,8 @@ private:
   std::string m_path;
   std::string m_local_path;
   Fd m_connect;
-  Timer m_retry_timer;
+  ConnectRetry m_retry;
   Event m_socket_event;
-  int m_fast_retries = 0;
 };
 
 }  // namespace Control
