@@ -157,14 +157,6 @@ bool Controller::sees_close(int wait_ms) {
   return m_closed;
 }
 
-LGCP::Message command(int seq, int slot, std::function<void(LGCP::Command&)> const& fill) {
-  LGCP::Message message;
-  if (seq >= 0) message.set_seq(seq);
-  if (slot >= 0) message.set_slot(static_cast<unsigned>(slot));
-  fill(message.set_pdu().select_command());
-  return message;
-}
-
 LGCP::Message ping(int seq) {
   return command(seq, -1, [](LGCP::Command& c) { c.select_ping(); });
 }
@@ -191,15 +183,6 @@ LGCP::Message disconnect(int seq, int slot) {
 
 LGCP::Message destroy(int seq, int slot) {
   return command(seq, slot, [](LGCP::Command& c) { c.select_destroy(); });
-}
-
-bool is_success(LGCP::Message const& m) {
-  return m.get_pdu().response_isSelected() && m.get_pdu().get_response().success_isSelected();
-}
-
-int error_of(LGCP::Message const& m) {
-  if (!m.get_pdu().response_isSelected() || !m.get_pdu().get_response().error_isSelected()) return -1;
-  return m.get_pdu().get_response().get_error().asInt();
 }
 
 std::function<bool(LGCP::Message const&)> signal_of(int alternative, int slot) {

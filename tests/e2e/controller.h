@@ -12,6 +12,7 @@
 
 #include "foundation/fd.h"
 #include "schemas/lgcp.h"
+#include "tests/server/lgcp_messages.h"
 
 namespace e2e {
 
@@ -55,7 +56,7 @@ private:
 };
 
 // Message builders: seq and slot (negative: absent).
-LGCP::Message command(int seq, int slot, std::function<void(LGCP::Command&)> const& fill);
+using lgcp_test::command;
 LGCP::Message ping(int seq);
 LGCP::Message query(int seq);
 LGCP::Message create_trunk(int seq, int slot, unsigned trunk, unsigned timeslot);
@@ -63,9 +64,8 @@ LGCP::Message connect_to(int seq, int slot, unsigned target);
 LGCP::Message disconnect(int seq, int slot);
 LGCP::Message destroy(int seq, int slot);
 
-bool is_success(LGCP::Message const& m);
-// The response's error cause, or -1 when it is not an error response.
-int error_of(LGCP::Message const& m);
+using lgcp_test::error_of;
+using lgcp_test::is_success;
 // A signal of this alternative (LGCP::Signal's selection numbers).
 std::function<bool(LGCP::Message const&)> signal_of(int alternative, int slot = -1);
 std::string to_text(LGCP::Message const& m);

@@ -11,6 +11,7 @@
 
 namespace {
 
+using lgcp_test::is_success;
 using test_server::command;
 
 // A service whose reaction to each command the test chooses.
@@ -40,11 +41,7 @@ protected:
 
   int error_of(LGCP::Message const& m) {
     EXPECT_TRUE(m.get_pdu().response_isSelected());
-    auto const& r = m.get_pdu().get_response();
-    return r.error_isSelected() ? r.get_error().asInt() : -1;
-  }
-  bool is_success(LGCP::Message const& m) {
-    return m.get_pdu().response_isSelected() && m.get_pdu().get_response().success_isSelected();
+    return lgcp_test::error_of(m);
   }
 
   test::FakeClock clock;

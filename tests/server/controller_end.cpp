@@ -71,12 +71,11 @@ std::vector<LGCP::Message> ControllerEnd::receive(std::size_t count) {
   return got;
 }
 
-LGCP::Message command(int seq, int slot, void (*fill)(LGCP::Command&)) {
-  LGCP::Message message;
-  if (seq >= 0) message.set_seq(seq);
-  if (slot >= 0) message.set_slot(static_cast<unsigned>(slot));
-  fill(message.set_pdu().select_command());
-  return message;
+std::vector<LGCP::Message> ControllerEnd::exchange(LGCP::Message const& message, std::size_t expected) {
+  send(message);
+  std::vector<LGCP::Message> got = receive(expected);
+  for (auto& more : pending()) got.push_back(std::move(more));
+  return got;
 }
 
 }  // namespace test_server

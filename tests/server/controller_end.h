@@ -9,6 +9,8 @@
 #include "foundation/fd.h"
 #include "protocol/control_service.h"
 #include "schemas/lgcp.h"
+#include "server/control_server.h"
+#include "tests/server/lgcp_messages.h"
 
 namespace test_server {
 
@@ -39,6 +41,9 @@ public:
   std::vector<LGCP::Message> receive(std::size_t count = 1);
   // Messages that arrived while the loop ran, without running it.
   std::vector<LGCP::Message> pending();
+  // Sends `message` and returns what came back for it: at least `expected` messages, and
+  // the signals that came with them.
+  std::vector<LGCP::Message> exchange(LGCP::Message const& message, std::size_t expected = 1);
   void close() { m_fd.close(); }
 
 private:
@@ -48,7 +53,14 @@ private:
   std::string m_buffer;
 };
 
-// A command message built by `fill`: seq and slot (negative: absent).
-LGCP::Message command(int seq, int slot, void (*fill)(LGCP::Command&));
+// Counts the links that come up, so that a fixture knows when its link is.
+struct ConnectCounter : CtrlSrv::Service {
+  int connects = 0;
+  void OnConnect() override { ++connects; }
+  void OnDisconnect() override {}
+  bool OnCommand(LGCP::Command const&) override { return false; }
+};
+
+using lgcp_test::command;
 
 }  // namespace test_server

@@ -21,6 +21,8 @@
 
 namespace {
 
+using lgcp_test::error_of;
+using lgcp_test::is_success;
 using test_server::command;
 
 // What the next slot made does.
@@ -100,14 +102,6 @@ public:
 
 ScriptedFactory g_factory;
 
-// Counts connects, so the fixture knows when the link is up.
-struct Watch : CtrlSrv::Service {
-  int connects = 0;
-  void OnConnect() override { ++connects; }
-  void OnDisconnect() override {}
-  bool OnCommand(LGCP::Command const&) override { return false; }
-};
-
 class SlotsTest : public ::testing::Test {
 protected:
   SlotsTest() {
@@ -127,10 +121,7 @@ protected:
   // Sends a command and returns what came back for it: at least `expected` messages,
   // and the signals that came with them.
   std::vector<LGCP::Message> send(LGCP::Message const& m, std::size_t expected = 1) {
-    controller.send(m);
-    std::vector<LGCP::Message> got = controller.receive(expected);
-    for (auto& more : controller.pending()) got.push_back(std::move(more));
-    return got;
+    return controller.exchange(m, expected);
   }
   static LGCP::Message create(int seq, int slot, int tx, int rx) {
     LGCP::Message m = command(seq, slot, [](LGCP::Command&) {});
@@ -143,13 +134,6 @@ protected:
     LGCP::Message m = command(seq, slot, [](LGCP::Command&) {});
     m.set_pdu().select_command().select_connect(target);
     return m;
-  }
-  static int error_of(LGCP::Message const& m) {
-    if (!m.get_pdu().response_isSelected() || !m.get_pdu().get_response().error_isSelected()) return -1;
-    return m.get_pdu().get_response().get_error().asInt();
-  }
-  static bool is_success(LGCP::Message const& m) {
-    return m.get_pdu().response_isSelected() && m.get_pdu().get_response().success_isSelected();
   }
   ScriptedSlot* slot(unsigned id) { return dynamic_cast<ScriptedSlot*>(slots.Get(id)); }
   std::vector<std::string> switch_requests(std::string const& name) {
@@ -164,7 +148,7 @@ protected:
   test::SwitchBoardScope board;
   test_server::ControllerEnd controller;
   CtrlSrv::Server server;
-  Watch watch;
+  test_server::ConnectCounter watch;
   Slots& slots = Slots::instance();
 };
 

@@ -16,12 +16,8 @@
 
 namespace {
 
-struct Watch : CtrlSrv::Service {
-  int connects = 0;
-  void OnConnect() override { ++connects; }
-  void OnDisconnect() override {}
-  bool OnCommand(LGCP::Command const&) override { return false; }
-};
+using lgcp_test::error_of;
+using lgcp_test::is_success;
 
 class TrunkTest : public ::testing::Test {
 protected:
@@ -41,18 +37,7 @@ protected:
     LGCP::TrunkParams& t = bri ? p.select_trunk_bri() : p.select_trunk();
     t.set_trunk(trunk);
     t.set_timeslot(timeslot);
-    controller.send(m);
-    std::vector<LGCP::Message> got = controller.receive(1);
-    for (auto& more : controller.pending()) got.push_back(std::move(more));
-    return got;
-  }
-  static int error_of(LGCP::Message const& m) {
-    auto const& pdu = m.get_pdu();
-    if (!pdu.response_isSelected() || !pdu.get_response().error_isSelected()) return -1;
-    return pdu.get_response().get_error().asInt();
-  }
-  static bool is_success(LGCP::Message const& m) {
-    return m.get_pdu().response_isSelected() && m.get_pdu().get_response().success_isSelected();
+    return controller.exchange(m);
   }
   static std::string label(Slot const& s) {
     std::ostringstream text;
@@ -66,7 +51,7 @@ protected:
   test::SwitchBoardScope board;
   test_server::ControllerEnd controller;
   CtrlSrv::Server server;
-  Watch watch;
+  test_server::ConnectCounter watch;
 };
 
 TEST_F(TrunkTest, ChannelsTrunksAndTimeSlots) {
