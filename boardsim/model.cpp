@@ -1,9 +1,10 @@
 #include "boardsim/model.h"
 
 #include <charconv>
-#include <iostream>
+#include <sstream>
 #include <sys/socket.h>
 
+#include "boardsim/diag.h"
 #include "boardsim/sim.h"
 
 namespace BoardSim {
@@ -12,8 +13,9 @@ bool Model::Open::deliver(void const* record, std::size_t len) {
   ssize_t const sent = ::send(m_end.lowlevel_fd(), record, len, MSG_DONTWAIT | MSG_NOSIGNAL);
   if (sent == static_cast<ssize_t>(len)) return true;
   Errno const error;
-  std::cerr << "boardsim: " << m_model->path() << " event of " << len << " bytes not delivered: " << error
-            << '\n';
+  std::ostringstream line;
+  line << "boardsim: " << m_model->path() << " event of " << len << " bytes not delivered: " << error;
+  diag(line.str());
   return false;
 }
 

@@ -86,10 +86,17 @@ protected:
   // Holds the stand-in's lock, for model state read from outside a hook.
   std::unique_lock<std::mutex> lock() const;
 
+  // Only inside an ioctl or ioctl_value hook: when the hook then returns 0, the daemon's
+  // call returns `value` (0 or more) instead of 0, and the request's log entry ends with
+  // " result=<value>" after its decoded and reply fields. A hook that does not call it
+  // answers 0 and logs no result.
+  void set_result(long value) { m_result = value; }
+
 private:
   friend class Sim;
   std::string m_path;
   Sim* m_sim = nullptr;
+  std::optional<long> m_result;  // set_result() of the hook running now
 };
 
 }  // namespace BoardSim

@@ -1,12 +1,14 @@
 #include "boardsim/server.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstddef>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
-#include <iostream>
+#include <optional>
+#include <sstream>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "boardsim/control.h"
+#include "boardsim/diag.h"
 #include "boardsim/sim.h"
 
 namespace BoardSim {
@@ -33,7 +36,17 @@ struct Client {
   bool finished() const { return out.empty() && (done || (hung_up && in.find('\n') == std::string::npos)); }
 };
 
+using Clock = std::chrono::steady_clock;
+
 bool would_block(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+// Pieces streamed into one line of the stand-in's own (boardsim/diag.h).
+template <class... Pieces>
+void report(Pieces const&... pieces) {
+  std::ostringstream line;
+  (line << ... << pieces);
+  diag(line.str());
+}
 
 // Restores the calling thread's signal mask when it leaves the scope.
 class BlockAllSignals {
@@ -85,13 +98,13 @@ std::unique_ptr<Server> Server::start(Sim& sim) {
   if (!listener || ::bind(listener.lowlevel_fd(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       ::listen(listener.lowlevel_fd(), 16) != 0) {
     Errno const error;
-    std::cerr << "boardsim: control socket " << name << ": " << error << '\n';
+    report("boardsim: control socket ", name, ": ", error);
     return nullptr;
   }
   Fd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!wake) {
     Errno const error;
-    std::cerr << "boardsim: control socket " << name << ": eventfd: " << error << '\n';
+    report("boardsim: control socket ", name, ": eventfd: ", error);
     return nullptr;
   }
   std::unique_ptr<Server> server(new Server(sim, std::move(listener), std::move(wake), std::move(name)));
@@ -99,7 +112,7 @@ std::unique_ptr<Server> Server::start(Sim& sim) {
     BlockAllSignals const blocked;
     server->m_thread = std::thread(&Server::run, server.get());
   } catch (std::system_error const& e) {
-    std::cerr << "boardsim: control socket " << server->m_name << ": no thread: " << e.what() << '\n';
+    report("boardsim: control socket ", server->m_name, ": no thread: ", e.what());
     return nullptr;
   }
   server->m_thread_id = server->m_thread.get_id();
@@ -116,7 +129,7 @@ void Server::stop() {
   std::uint64_t const one = 1;
   if (::write(m_wake.lowlevel_fd(), &one, sizeof one) != sizeof one) {
     Errno const error;
-    std::cerr << "boardsim: control socket " << m_name << ": cannot wake its thread: " << error << '\n';
+    report("boardsim: control socket ", m_name, ": cannot wake its thread: ", error);
   }
   m_thread.join();
   m_listener.close();
@@ -127,18 +140,31 @@ void Server::run() {
   std::vector<Client> clients;
   std::vector<pollfd> polled;
   char buf[4096];
+  // A failed accept leaves the waiting client in the backlog and the listener readable:
+  // polled at once again, the thread would spin. It rests for kAcceptPauseMs instead.
+  std::optional<Clock::time_point> accept_resumes;
   for (;;) {
+    int timeout = -1;
+    if (accept_resumes) {
+      auto const left = std::chrono::ceil<std::chrono::milliseconds>(*accept_resumes - Clock::now()).count();
+      if (left > 0) {
+        timeout = static_cast<int>(left);
+      } else {
+        accept_resumes.reset();
+      }
+    }
+    bool const accepting = clients.size() < kMaxClients && !accept_resumes;
     polled.clear();
     polled.push_back({m_wake.lowlevel_fd(), POLLIN, 0});
-    polled.push_back({m_listener.lowlevel_fd(), static_cast<short>(clients.size() < kMaxClients ? POLLIN : 0), 0});
+    polled.push_back({m_listener.lowlevel_fd(), static_cast<short>(accepting ? POLLIN : 0), 0});
     for (Client const& client : clients) {
       bool const reading = client.out.empty() && !client.done && !client.hung_up;
       polled.push_back({client.fd.lowlevel_fd(), static_cast<short>(reading ? POLLIN : POLLOUT), 0});
     }
-    if (::poll(polled.data(), polled.size(), -1) < 0) {
+    if (::poll(polled.data(), polled.size(), timeout) < 0) {
       if (errno == EINTR) continue;
       Errno const error;
-      std::cerr << "boardsim: control socket " << m_name << ": poll: " << error << '\n';
+      report("boardsim: control socket ", m_name, ": poll: ", error);
       return;
     }
     if (polled[0].revents) return;
@@ -175,7 +201,13 @@ void Server::run() {
 
     if (polled[1].revents & POLLIN) {
       Fd accepted(::accept4(m_listener.lowlevel_fd(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-      if (accepted) clients.push_back({std::move(accepted), {}, {}, false, false});
+      if (accepted) {
+        clients.push_back({std::move(accepted), {}, {}, false, false});
+      } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED) {
+        Errno const error;
+        report("boardsim: control socket ", m_name, ": accept: ", error);
+        accept_resumes = Clock::now() + std::chrono::milliseconds(kAcceptPauseMs);
+      }
     }
   }
 }

@@ -27,6 +27,8 @@ class Server {
 public:
   static constexpr std::size_t kMaxLine = 64 * 1024;
   static constexpr std::size_t kMaxClients = 16;
+  // After an accept fails for another reason than a client that gave up.
+  static constexpr unsigned kAcceptPauseMs = 1000;
 
   // Null, with a line on std::cerr, when the socket or the thread cannot be made.
   static std::unique_ptr<Server> start(Sim& sim);

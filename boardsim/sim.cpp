@@ -2,15 +2,18 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <fcntl.h>
-#include <iostream>
+#include <sstream>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <utility>
 #include <unistd.h>
 
+#include "boardsim/diag.h"
 #include "foundation/clock.h"
 
 namespace BoardSim {
@@ -123,7 +126,11 @@ int Sim::take_fault(Request const& request) {
 
 int Sim::finish(Request request, int error, bool refusal) {
   request.error = error;
-  if (error && refusal) std::cerr << "boardsim: " << request << '\n';
+  if (error && refusal) {
+    std::ostringstream line;
+    line << "boardsim: " << request;
+    diag(line.str());
+  }
   m_log.add(std::move(request));
   if (!error) return 0;
   errno = error;
@@ -174,8 +181,14 @@ int Sim::answer_ioctl(Model::Open& open, unsigned long code, std::string fields,
   Request request = received(open, "ioctl " + (name ? std::string(name) : hex(code)), std::move(fields));
   if (!name) return finish(std::move(request), ENOTTY, true);
   if (int const error = take_fault(request)) return finish(std::move(request), error, false);
+  Model& model = open.model();
+  model.m_result.reset();
   int const error = hook(request.fields);
-  return finish(std::move(request), error, true);
+  std::optional<long> const result = std::exchange(model.m_result, std::nullopt);
+  if (error || !result) return finish(std::move(request), error, true);
+  append(request.fields, "result=" + std::to_string(*result));
+  finish(std::move(request), 0, true);
+  return static_cast<int>(*result);
 }
 
 int Sim::ioctl(int fd, unsigned long code, void* arg) {

@@ -89,6 +89,7 @@ private:
   Model::Open* find(int fd);
   int take_fault(Request const& request);
   // An ioctl the device does not know is refused with ENOTTY before faults and hooks.
+  // Returns what the daemon's call returns: -1 with errno, 0, or the hook's set_result().
   template <class Hook>
   int answer_ioctl(Model::Open& open, unsigned long code, std::string fields, Hook hook);
   // Logs the request with its outcome; a refusal (the stand-in's or a model's own

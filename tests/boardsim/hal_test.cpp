@@ -163,7 +163,7 @@ TEST_F(HalTest, RecordsNeedNoAlignment) {
 
 TEST_F(HalTest, ByteAboveTheRangeIsEinvalAndChangesNothing) {
   ASSERT_EQ(write(1, 0x11), 0);
-  CerrCapture cerr;
+  DiagCapture cerr;
   EXPECT_EQ(write(1, 0x100), -1);
   EXPECT_EQ(errno, EINVAL);
   EXPECT_EQ(write(1, 0xffffffff), -1);
@@ -178,7 +178,7 @@ TEST_F(HalTest, ByteAboveTheRangeIsEinvalAndChangesNothing) {
 
 TEST_F(HalTest, ReadWithoutTheIdleByteGoingInIsEinval) {
   ASSERT_EQ(write(2, 0x20), 0);
-  CerrCapture cerr;
+  DiagCapture cerr;
   for (std::uint32_t const in : {0x00u, 0x20u, 0xfeu, 0x1ffu}) {
     Board::MuxRead record{2, in};
     EXPECT_EQ(request(Board::HAL_MUX_READ, &record), -1);
@@ -189,7 +189,7 @@ TEST_F(HalTest, ReadWithoutTheIdleByteGoingInIsEinval) {
 }
 
 TEST_F(HalTest, NullRecordIsEfault) {
-  CerrCapture cerr;
+  DiagCapture cerr;
   for (unsigned long const code :
        {Board::HAL_MUX_CONNECT, Board::HAL_MUX_DISABLE, Board::HAL_MUX_WRITE, Board::HAL_MUX_READ}) {
     EXPECT_EQ(request(code, nullptr), -1);
@@ -205,7 +205,7 @@ TEST_F(HalTest, NullRecordIsEfault) {
 }
 
 TEST_F(HalTest, RecordRequestsByValueAreEfault) {
-  CerrCapture cerr;
+  DiagCapture cerr;
   EXPECT_EQ(Board::io().ioctl_value(fd.lowlevel_fd(), Board::HAL_MUX_DISABLE, 1), -1);
   EXPECT_EQ(errno, EFAULT);
   EXPECT_EQ(hal.output(1).kind, Kind::unset);
@@ -213,7 +213,7 @@ TEST_F(HalTest, RecordRequestsByValueAreEfault) {
 }
 
 TEST_F(HalTest, UnknownRequestsAreEnotty) {
-  CerrCapture cerr;
+  DiagCapture cerr;
   Board::MuxConnect record{1, 2};
   // Neighbours of the known codes: another number, another size, another direction.
   for (unsigned long const code : {0x80084D01ul, 0x80084D06ul, 0x800C4D02ul, 0x40084D02ul, 0xC0084D02ul,
@@ -226,7 +226,7 @@ TEST_F(HalTest, UnknownRequestsAreEnotty) {
 }
 
 TEST_F(HalTest, WritingTheDeviceIsEinval) {
-  CerrCapture cerr;
+  DiagCapture cerr;
   EXPECT_EQ(Board::io().write(fd.lowlevel_fd(), "\x01", 1), -1);
   EXPECT_EQ(errno, EINVAL);
 }

@@ -13,7 +13,9 @@
 #include <poll.h>
 #include <pthread.h>
 #include <regex>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
@@ -26,6 +28,7 @@
 #include "foundation/fd.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/boardsim_client.h"
+#include "tests/support/own_process.h"
 
 namespace test {
 namespace {
@@ -67,6 +70,8 @@ std::string receive_until_closed(int fd, std::chrono::milliseconds limit = 5000m
     text.append(buf, static_cast<std::size_t>(got));
   }
 }
+
+std::string server_name() { return "boardsim-" + std::to_string(::getpid()); }
 
 bool answers_within(int fd, std::chrono::milliseconds limit) {
   pollfd p{fd, POLLIN, 0};
@@ -298,9 +303,46 @@ TEST_F(ServerTest, StopClosesTheSocketAndJoinsAndCanStartAgain) {
 }
 
 TEST_F(ServerTest, SecondServerOfTheProcessIsRefused) {
-  CerrCapture cerr;
+  DiagCapture cerr;
   EXPECT_EQ(Server::start(sim), nullptr);
   EXPECT_NE(cerr.text().find("boardsim: control socket " + server->name() + ": "), std::string::npos) << cerr.text();
+}
+
+// An accept that fails for want of memory or descriptors leaves the client waiting and
+// the listener readable: the thread rests a second rather than spin on it.
+TEST(ServerAcceptFailure, PausesTheListenerInsteadOfSpinning) {
+  std::string const failed = in_own_process([] {
+    Failures f;
+    BoardSim::Sim sim;
+    DiagCapture lines;
+    f.check(fail_system_call(__NR_accept4, ENOMEM), "seccomp filter installed");
+    auto server = Server::start(sim);
+    f.check(server != nullptr, "control socket started");
+    if (!server) return f.result();
+    Fd waiting = raw_connect(server->name());
+    f.check(waiting.is_valid(), "client queued");
+
+    rusage before{};
+    ::getrusage(RUSAGE_SELF, &before);
+    std::this_thread::sleep_for(1500ms);
+    rusage after{};
+    ::getrusage(RUSAGE_SELF, &after);
+    server.reset();
+
+    auto const cpu_us = [](rusage const& r) {
+      return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000000L + r.ru_utime.tv_usec + r.ru_stime.tv_usec;
+    };
+    long const used_ms = (cpu_us(after) - cpu_us(before)) / 1000;
+    f.check(used_ms < 300, "CPU used while the client waited: " + std::to_string(used_ms) + " ms");
+    std::string const text = lines.text();
+    std::string const line = "boardsim: control socket " + server_name() + ": accept: Cannot allocate memory\n";
+    std::size_t count = 0;
+    for (std::size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++count;
+    // Tried at once and after each second's pause: twice in 1.5 s, not thousands of times.
+    f.check(count >= 1 && count <= 2, "accept failure lines: " + text);
+    return f.result();
+  });
+  EXPECT_EQ(failed, "");
 }
 
 // --- Bounded records ------------------------------------------------------------------

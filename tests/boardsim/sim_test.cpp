@@ -28,6 +28,7 @@ constexpr char kDevice[] = "/dev/boardsim-test";
 constexpr char kOther[] = "/dev/boardsim-other";
 constexpr unsigned long kSetLevel = 0x7e01;  // pointer to Level
 constexpr unsigned long kCount = 0x7e02;     // by value; answers with an event
+constexpr unsigned long kDouble = 0x7e03;   // by value; answers twice the value
 constexpr unsigned long kUnknown = 0x7eff;
 
 struct [[gnu::packed]] Level {
@@ -52,6 +53,7 @@ protected:
     switch (request) {
       case kSetLevel: return "SET_LEVEL";
       case kCount: return "COUNT";
+      case kDouble: return "DOUBLE";
       default: return nullptr;
     }
   }
@@ -67,6 +69,11 @@ protected:
   }
 
   int ioctl_value(Open& open, unsigned long request, unsigned long value) override {
+    if (request == kDouble) {
+      // 0 answers nothing; 3 is refused after the result was set.
+      if (value != 0) set_result(static_cast<long>(value) * 2);
+      return value == 3 ? EINVAL : 0;
+    }
     if (request != kCount) return EINVAL;
     auto& counting = static_cast<CountingOpen&>(open);
     counting.count += static_cast<std::uint32_t>(value);
@@ -243,7 +250,7 @@ TEST_F(SimTest, UnmodelledPathsAndDescriptorsGoToTheSystem) {
 
 TEST_F(SimTest, UnknownRequestIsEnottyLoggedAndPrinted) {
   Fd fd(open_device());
-  CerrCapture cerr;
+  DiagCapture cerr;
   Level record{1, 2};
   EXPECT_EQ(Board::io().ioctl(fd.lowlevel_fd(), kUnknown, &record), -1);
   EXPECT_EQ(errno, ENOTTY);
@@ -261,7 +268,7 @@ TEST_F(SimTest, UnknownRequestIsEnottyLoggedAndPrinted) {
 
 TEST_F(SimTest, OutOfRangeFieldAndWrongRecordSizeAreEinval) {
   Fd fd(open_device());
-  CerrCapture cerr;
+  DiagCapture cerr;
   Level in_range{1, 15}, out_of_range{1, 16};
   EXPECT_EQ(Board::io().ioctl(fd.lowlevel_fd(), kSetLevel, &in_range), 0);
   EXPECT_EQ(Board::io().ioctl(fd.lowlevel_fd(), kSetLevel, &out_of_range), -1);
@@ -281,7 +288,7 @@ TEST_F(SimTest, OutOfRangeFieldAndWrongRecordSizeAreEinval) {
 
 TEST_F(SimTest, RecordRequestWithoutRecordIsEfault) {
   Fd fd(open_device());
-  CerrCapture cerr;
+  DiagCapture cerr;
   EXPECT_EQ(Board::io().ioctl(fd.lowlevel_fd(), kSetLevel, nullptr), -1);
   EXPECT_EQ(errno, EFAULT);
   EXPECT_EQ(sim.requests(kDevice, "ioctl SET_LEVEL"),
@@ -291,7 +298,7 @@ TEST_F(SimTest, RecordRequestWithoutRecordIsEfault) {
 TEST_F(SimTest, AccessModeIsCheckedBeforeTheDevice) {
   Fd read_only(open_device(O_RDONLY | O_NONBLOCK));
   Fd write_only(open_device(O_WRONLY | O_NONBLOCK));
-  CerrCapture cerr;
+  DiagCapture cerr;
   EXPECT_EQ(Board::io().write(read_only.lowlevel_fd(), "\x01\x02", 2), -1);
   EXPECT_EQ(errno, EBADF);
   char buf[4];
@@ -336,6 +343,28 @@ TEST_F(SimTest, LogsEveryRequestDecodedWithItsTime) {
   EXPECT_TRUE(sim.requests().empty());
 }
 
+TEST_F(SimTest, AHookSetsTheCallsResultAndTheLogShowsIt) {
+  Fd fd(open_device());
+  EXPECT_EQ(Board::io().ioctl_value(fd.lowlevel_fd(), kDouble, 512), 1024);
+  EXPECT_EQ(Board::io().ioctl_value(fd.lowlevel_fd(), kDouble, 0), 0);
+  {
+    DiagCapture refusals;
+    EXPECT_EQ(Board::io().ioctl_value(fd.lowlevel_fd(), kDouble, 3), -1);
+    EXPECT_EQ(errno, EINVAL);
+  }
+  // A result belongs to its own request only: an injected fault keeps the hook out.
+  sim.fail(kDevice, "ioctl DOUBLE", EIO, BoardSim::Repeat::once);
+  EXPECT_EQ(Board::io().ioctl_value(fd.lowlevel_fd(), kDouble, 4), -1);
+  EXPECT_EQ(Board::io().ioctl_value(fd.lowlevel_fd(), kCount, 1), 0);
+
+  EXPECT_EQ(sim.requests(kDevice, "ioctl DOUBLE"),
+            (std::vector<Request>{{kDevice, "ioctl DOUBLE", "value=0x200 result=1024", 0, now()},
+                                  {kDevice, "ioctl DOUBLE", "value=0x0", 0, now()},
+                                  {kDevice, "ioctl DOUBLE", "value=0x3", EINVAL, now()},
+                                  {kDevice, "ioctl DOUBLE", "value=0x4", EIO, now()}}));
+  EXPECT_EQ(sim.requests(kDevice, "ioctl COUNT").back().fields, "value=0x1");
+}
+
 TEST_F(SimTest, QueriesFilterByDeviceAndName) {
   sim.add<TestDevice>(kOther);
   Fd device(open_device());
@@ -370,7 +399,7 @@ TEST(SimLog, KeepsTheMostRecentRequests) {
 
 TEST_F(SimTest, OpenFaultOnceFailsOnlyTheNextOpen) {
   sim.fail(kDevice, "open", EBUSY, BoardSim::Repeat::once);
-  CerrCapture cerr;
+  DiagCapture cerr;
   EXPECT_EQ(open_device(), -1);
   EXPECT_EQ(errno, EBUSY);
   Fd fd(open_device());

@@ -53,7 +53,7 @@ TEST_F(WatchdogTest, RecordsEachWriteWithItsTime) {
 TEST_F(WatchdogTest, RefusesEveryOtherPayload) {
   Fd fd(open_watchdog());
   ASSERT_EQ(send(fd.lowlevel_fd(), "START"), 5);
-  CerrCapture cerr;
+  DiagCapture cerr;
   for (std::string_view const bad :
        {"PONG"sv, "PING\n"sv, "PIN"sv, "ping"sv, "STOPSTOP"sv, "START\0"sv, ""sv}) {
     SCOPED_TRACE(std::string(bad));
@@ -71,7 +71,7 @@ TEST_F(WatchdogTest, RefusesEveryOtherPayload) {
 }
 
 TEST_F(WatchdogTest, OpensOnlyForWritingAndCountsOpens) {
-  CerrCapture cerr;
+  DiagCapture cerr;
   for (int const flags : {O_RDONLY, O_RDWR}) {
     EXPECT_EQ(open_watchdog(flags), -1);
     EXPECT_EQ(errno, EINVAL);
@@ -95,7 +95,7 @@ TEST_F(WatchdogTest, OpensOnlyForWritingAndCountsOpens) {
 
 TEST_F(WatchdogTest, EveryIoctlIsEnottyAndReadingIsEbadf) {
   Fd fd(open_watchdog());
-  CerrCapture cerr;
+  DiagCapture cerr;
   int arg = 0;
   EXPECT_EQ(Board::io().ioctl(fd.lowlevel_fd(), 0x80045705, &arg), -1);
   EXPECT_EQ(errno, ENOTTY);

@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <mutex>
 #include <sstream>
+#include <string>
+#include <string_view>
 
+#include "boardsim/diag.h"
 #include "boardsim/sim.h"
 #include "foundation/board_io.h"
 #include "tests/support/fake_clock.h"
@@ -25,7 +29,31 @@ private:
   Board::Io* m_previous;
 };
 
-// What the stand-in prints on std::cerr while it lives.
+// The stand-in's own lines (boardsim/diag.h) while it lives, from any thread.
+class DiagCapture : private BoardSim::DiagSink {
+public:
+  DiagCapture() : m_previous(BoardSim::set_diag_sink(this)) {}
+  ~DiagCapture() override { BoardSim::set_diag_sink(m_previous); }
+  DiagCapture(DiagCapture const&) = delete;
+  DiagCapture& operator=(DiagCapture const&) = delete;
+  std::string text() const {
+    std::lock_guard const held(m_mutex);
+    return m_text;
+  }
+
+private:
+  void line(std::string_view text) override {
+    std::lock_guard const held(m_mutex);
+    m_text.append(text);
+    m_text += '\n';
+  }
+
+  mutable std::mutex m_mutex;
+  std::string m_text;
+  BoardSim::DiagSink* m_previous;
+};
+
+// What the daemon's code prints on std::cerr while it lives.
 class CerrCapture {
 public:
   CerrCapture() : m_previous(std::cerr.rdbuf(m_text.rdbuf())) {}
