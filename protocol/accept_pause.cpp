@@ -7,7 +7,15 @@
 #include "foundation/fd.h"
 
 bool AcceptPause::OnAcceptFailed(Event& listen) {
-  if (errno != EMFILE && errno != ENFILE) return false;
+  switch (errno) {
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+    case EINTR:
+    case ECONNABORTED: return false;
+    default: break;
+  }
   Errno const error;
   std::cerr << "can't accept connection: " << error << std::endl;
   listen.SetEvents(0);

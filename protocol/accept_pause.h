@@ -1,7 +1,8 @@
 #pragma once
-// A listening socket whose accept fails for want of descriptors stays readable: polled as
-// it is, the waiting peer would wake the loop on every pass. Its event sleeps for a
-// second instead, and accepting is tried again after.
+// A listening socket whose accept fails (for want of descriptors, memory or buffers, or
+// for a reason the kernel gives later) stays readable: polled as it is, the waiting peer
+// would wake the loop on every pass. Its event sleeps for a second instead, and
+// accepting is tried again after.
 
 #include "foundation/event.h"
 #include "foundation/timer.h"
@@ -10,8 +11,9 @@ class AcceptPause {
 public:
   static constexpr unsigned kPauseMs = 1000;
 
-  // After a failed accept, with errno as it left: on EMFILE or ENFILE logs one line, puts
-  // `listen` to sleep and returns true.
+  // After a failed accept, with errno as it left: unless nothing is waiting (EAGAIN) or
+  // the failure was the one client's (EINTR, ECONNABORTED), logs one line, puts `listen`
+  // to sleep and returns true.
   bool OnAcceptFailed(Event& listen);
   // The listener is going away: no wake-up.
   void Cancel() { m_timer.reset(); }

@@ -27,7 +27,8 @@ public:
   using AcceptorNetCheckConnection::TcpState;
   std::function<bool(int, TcpState&)> tcp_state;
   std::function<bool(int, int&)> socket_error;
-  int refuse_accepts = 0;  // accept calls to fail with EMFILE
+  int refuse_accepts = 0;  // accept calls to fail with refuse_errno
+  int refuse_errno = EMFILE;
   int accept_calls = 0;
   void accept_now() { OnSocketEvent(-1, POLLIN); }
 
@@ -42,7 +43,7 @@ protected:
     ++accept_calls;
     if (refuse_accepts > 0) {
       --refuse_accepts;
-      errno = EMFILE;
+      errno = refuse_errno;
       return -1;
     }
     return AcceptorNetCheckConnection::DoAccept(fd, peer);
@@ -297,6 +298,29 @@ TEST_F(AcceptorTest, OutOfDescriptorsPausesTheListenerInsteadOfSpinning) {
   // One attempt a second: the pending connection does not wake every pass.
   EXPECT_LE(poll.timeouts().size() - polls_before, 8u);
   EXPECT_EQ(acceptor.accept_calls, 5);  // three refused, the connection, then nothing pending
+}
+
+TEST_F(AcceptorTest, EveryOtherAcceptFailurePausesTheListenerToo) {
+  acceptor.refuse_errno = ENOBUFS;
+  acceptor.refuse_accepts = 2;
+  Client client(port);
+  std::size_t const polls_before = poll.timeouts().size();
+  ASSERT_TRUE(link_up());
+  std::string const line = "can't accept connection: No buffer space available\n";
+  EXPECT_EQ(streams.err(), line + line);
+  EXPECT_LE(poll.timeouts().size() - polls_before, 6u) << "one attempt a second";
+}
+
+TEST_F(AcceptorTest, AClientThatGaveUpIsNoReasonToPause) {
+  for (int const error : {ECONNABORTED, EINTR}) {
+    acceptor.refuse_errno = error;
+    acceptor.refuse_accepts = 1;
+    Client client(port);
+    ASSERT_TRUE(run_until([&] { return acceptor.IsConnected(); }, 100)) << error;
+    EXPECT_EQ(streams.err().find("can't accept"), std::string::npos) << streams.err();
+    acceptor.Disconnect();
+    run_until([&] { return !acceptor.IsConnected(); }, 100);
+  }
 }
 
 TEST(Acceptor, PortInUseIsRetriedEveryFiveSeconds) {
