@@ -12,6 +12,22 @@ namespace Board {
 inline constexpr char const kWatchdog[] = "/dev/misc/gw-wd";
 // The time-slot switch; its requests are in foundation/board_requests.h.
 inline constexpr char const kHal[] = "/dev/hal";
+// The media drivers, opened through the getters of hardware/device_names.h.
+inline constexpr char const kVoice[] = "/dev/voice";
+inline constexpr char const kMixer[] = "/dev/mixer";
+inline constexpr char const kDtmf[] = "/dev/dtmf";
+inline constexpr char const kDsp[] = "/dev/dsp";
+inline constexpr char const kRtp[] = "/dev/rtp";
+inline constexpr char const kRtpExt[] = "/dev/rtp_ext";
+inline constexpr char const kModemControl[] = "/dev/mctl";
+inline constexpr char const kMaintenance[] = "/dev/maintenance";
+inline constexpr char const kSpiTdm[] = "/dev/spi_tdm";
+// E1 CAS signalling.
+inline constexpr char const kE1Cas[] = "/dev/e1-cas";
+// The multichannel HDLC controller: one open per allocated channel.
+inline constexpr char const kMccControl[] = "/dev/mcc/ctl";
+// The DSP modems' terminals, by modem number (a printf format).
+inline constexpr char const kModemTerminal[] = "/dev/mdm%d";
 
 class Io {
 public:
