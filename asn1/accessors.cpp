@@ -2,6 +2,10 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <memory>
+#include <vector>
+
+#include "asn1/abstract_data.h"
 
 namespace ASN1::detail {
 
@@ -14,6 +18,13 @@ bool abort_on_absent_access = true;
 void absent_access(char const* type, char const* field) {
   std::cerr << "asn1: access to absent field " << type << '.' << field << std::endl;
   if (abort_on_absent_access) std::abort();
+}
+
+AbstractData& keep(AbstractData* value) {
+  // Never destroyed: static objects may still hold what was handed out while they go.
+  static auto* const kept = new std::vector<std::unique_ptr<AbstractData>>;
+  kept->emplace_back(value);
+  return *value;
 }
 
 }  // namespace ASN1::detail

@@ -228,4 +228,26 @@ TEST(Accessors, AbsentFieldsInAReleaseBuildAreLoggedAndDefaulted) {
   ASN1::detail::abort_on_absent_access = saved;
 }
 
+TEST(Accessors, DefaultsHandedOutForAbsentFieldsOutliveLaterAccesses) {
+  bool const saved = ASN1::detail::abort_on_absent_access;
+  ASN1::detail::abort_on_absent_access = false;
+  testing::internal::CaptureStderr();
+  LGCP::MuteParams p;
+  ASN1::BOOLEAN const& rx = p.get_rx();
+  ASN1::BOOLEAN const& tx = p.get_tx();  // another absent field of the same class
+  EXPECT_FALSE(static_cast<bool>(rx));
+  EXPECT_FALSE(static_cast<bool>(tx));
+  // Writers get objects of their own: neither each other's writes nor the readers' default.
+  ASN1::BOOLEAN& written = p.ref_rx();
+  ASN1::BOOLEAN& other = p.ref_tx();
+  written = true;
+  EXPECT_FALSE(static_cast<bool>(other));
+  EXPECT_FALSE(static_cast<bool>(p.get_rx()));
+  EXPECT_FALSE(static_cast<bool>(rx));
+  EXPECT_TRUE(static_cast<bool>(written));
+  EXPECT_FALSE(p.rx_isPresent()) << "an absent access adds no field";
+  testing::internal::GetCapturedStderr();
+  ASN1::detail::abort_on_absent_access = saved;
+}
+
 }  // namespace
