@@ -225,14 +225,21 @@ void GeneralizedTime::swap(GeneralizedTime& other) {
 }
 
 std::string GeneralizedTime::get() const {
-  char text[64];
-  int n = std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", year, month, day, hour, minute, second);
-  if (millisecond) n += std::snprintf(text + n, sizeof text - n, ".%03d", millisecond);
+  // Fields set by code may hold any int (eleven characters each): every piece is formatted
+  // into a buffer that holds its longest form, and appended whole.
+  char piece[64];
+  std::string text;
+  auto const add = [&](int length) {
+    if (length > 0) text.append(piece, std::min(static_cast<std::size_t>(length), sizeof piece - 1));
+  };
+  add(std::snprintf(piece, sizeof piece, "%04d%02d%02d", year, month, day));
+  add(std::snprintf(piece, sizeof piece, "%02d%02d%02d", hour, minute, second));
+  if (millisecond) add(std::snprintf(piece, sizeof piece, ".%03d", millisecond));
   if (utc) {
-    std::snprintf(text + n, sizeof text - n, "Z");
+    text += 'Z';
   } else if (offset) {
     unsigned const magnitude = offset < 0 ? 0u - static_cast<unsigned>(offset) : static_cast<unsigned>(offset);
-    std::snprintf(text + n, sizeof text - n, "%c%02u%02u", offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+    add(std::snprintf(piece, sizeof piece, "%c%02u%02u", offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60));
   }
   return text;
 }

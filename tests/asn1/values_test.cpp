@@ -144,6 +144,15 @@ TEST(GeneralizedTime, TextBothWays) {
   EXPECT_FALSE(GeneralizedTime("20231301000000").isValid());
 }
 
+TEST(GeneralizedTime, ExtremeFieldsSetByCodeAreWrittenWhole) {
+  GeneralizedTime t(INT_MIN, INT_MIN, INT_MIN, INT_MIN, INT_MIN, INT_MIN, INT_MIN, INT_MIN, false);
+  std::string const min = "-2147483648";
+  EXPECT_EQ(t.get(), min + min + min + min + min + min + "." + min + "-3579139408");
+  t.offset = INT_MAX;
+  t.millisecond = INT_MAX;
+  EXPECT_EQ(t.get(), min + min + min + min + min + min + ".2147483647+3579139407");
+}
+
 TEST(Strings, CharacterSetsSizesAndComparison) {
   EXPECT_EQ(AbstractString(&NumericString::theInfo, "12 34").find_first_invalid(), -1);
   EXPECT_EQ(AbstractString(&NumericString::theInfo, "12a4").find_first_invalid(), 2);
