@@ -18,7 +18,14 @@ ConnectorNet::ConnectorNet(std::string const& host, unsigned short port) : Conne
 }
 
 ConnectorNet::ConnectorNet(std::string const& address) : ConnectorNet() {
-  INet4::Addr const parsed(address);
+  INet4::Addr parsed;
+  if (!parsed.Assign(address, nullptr)) {
+    // Kept as given: it never parses, so it is never connected to (0.0.0.0 would be
+    // this host), and the failure line names what was configured.
+    m_host = address;
+    m_unusable = true;
+    return;
+  }
   m_port = parsed.port();
   m_host = parsed.GetStrAddr();
 }
@@ -45,9 +52,13 @@ int ConnectorNet::DoConnect(int fd, INet4::Addr const& peer) { return ::connect(
 INet4::Addr ConnectorNet::PeerAddress(bool* valid) const {
   INet4::Addr peer;
   peer.port(m_port);
-  bool const ok = peer.Assign(m_host, nullptr);
+  bool const ok = !m_unusable && peer.Assign(m_host, nullptr);
   if (valid) *valid = ok;
   return peer;
+}
+
+std::string ConnectorNet::ConfiguredPeer() const {
+  return m_unusable ? m_host : m_host + ':' + std::to_string(m_port);
 }
 
 void ConnectorNet::Retry(unsigned long_delay) { m_retry.AfterFailure(long_delay, &ConnectorNet::OnTimeout, this); }
@@ -73,7 +84,7 @@ void ConnectorNet::TryConnect() {
   bool valid = false;
   INet4::Addr const peer = PeerAddress(&valid);
   if (!valid) {
-    std::cerr << "can't connect to " << peer << " : " << Errno(EINVAL) << std::endl;
+    std::cerr << "can't connect to " << ConfiguredPeer() << " : " << Errno(EINVAL) << std::endl;
     m_connect.close();
     Retry(kConnectFailedMs);
     return;

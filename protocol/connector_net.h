@@ -43,11 +43,14 @@ protected:
 
 private:
   INet4::Addr PeerAddress(bool* valid = nullptr) const;
+  // The peer as configured, for a line about a text that is no address.
+  std::string ConfiguredPeer() const;
   void Retry(unsigned long_delay);
   void Established(INet4::Addr const& peer);
 
   std::uint16_t m_port = 0;
   std::string m_host;
+  bool m_unusable = false;  // the one-text form did not parse: the whole text is in m_host
   Fd m_connect;
   ConnectRetry m_retry;
   Event m_socket_event;

@@ -131,10 +131,23 @@ TEST_F(ConnectorTest, PeerTextThatIsNoAddressIsNeverConnectedTo) {
   Connector named("gateway.example", static_cast<unsigned short>(port));
   named.Activate();
   EXPECT_TRUE(named.attempts.empty()) << "no connect to 0.0.0.0";
-  EXPECT_EQ(streams.err(), "can't connect to 0.0.0.0:" + std::to_string(port) + " : Invalid argument\n");
+  EXPECT_EQ(streams.err(), "can't connect to gateway.example:" + std::to_string(port) + " : Invalid argument\n");
   run_until([&] { return false; }, 2500);
   EXPECT_EQ(named.GetState(), Control::Service::State::Connecting) << "retried like a failed connect";
   named.Deactivate();
+}
+
+TEST_F(ConnectorTest, AddressTextThatIsNoAddressIsNeverConnectedTo) {
+  for (std::string const& text : std::vector<std::string>{"gateway.example:" + std::to_string(port), "127.0.0.1:99999", "nowhere"}) {
+    streams.clear();
+    Connector named(text);
+    named.Activate();
+    EXPECT_TRUE(named.attempts.empty()) << text << ": no connect to 0.0.0.0";
+    EXPECT_EQ(streams.err(), "can't connect to " + text + " : Invalid argument\n");
+    run_until([&] { return false; }, 2500);
+    EXPECT_TRUE(named.attempts.empty()) << text << ": nor at a retry";
+    named.Deactivate();
+  }
 }
 
 TEST_F(ConnectorTest, DeactivationWhilePendingDropsTimerEventAndSocket) {
