@@ -64,12 +64,14 @@ int Multiplexer::run(bool watchdog, bool no_time_cache) {
     int timeout = timers_schedule();
     if (timeout <= 0) timeout = -1;
     collect();
-    if (m_watchdog >= 0 && (timeout < 0 || timeout > kWatchdogPollCap)) timeout = kWatchdogPollCap;
     execute_dpc();
     timeout = shorten_to_next_timer(timeout);
     // A stop asked for by a timer or deferred call must not wait in poll (or look like a hang).
     if (m_stop) break;
+    // Before the watchdog's cap: with the watchdog open, nothing to wait for would
+    // otherwise idle for ever, keeping the board alive around a dead loop.
     if (timeout < 0 && m_poll.empty()) fatal_report("multiplexer: system hang detected!!!");
+    if (m_watchdog >= 0 && (timeout < 0 || timeout > kWatchdogPollCap)) timeout = kWatchdogPollCap;
 
     int const ready = m_poll_function ? m_poll_function(m_poll.data(), m_poll.size(), timeout)
                                       : ::poll(m_poll.data(), m_poll.size(), timeout);

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <iostream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -44,6 +46,15 @@ TEST_F(WatchdogLoopTest, StartPingEverySecondStop) {
   EXPECT_EQ(writes(), (std::vector<std::string>{"START@0", "PING@1000", "PING@2000", "PING@3000", "STOP@3500"}));
   EXPECT_EQ(watchdog.state(), Watchdog::State::stopped);
   EXPECT_EQ(watchdog.open_count(), 0) << "the device is closed when the loop ends";
+}
+
+TEST_F(WatchdogLoopTest, NothingToWaitForIsAHangEvenWithTheWatchdogOpen) {
+  // A loop that went on to poll instead would idle here for ever, pinging.
+  poll.before_poll = [] {
+    std::cerr << "polled with nothing to wait for" << std::endl;
+    std::_Exit(3);
+  };
+  EXPECT_DEATH(multiplexer.run(true, true), "multiplexer: system hang detected!!!");
 }
 
 TEST_F(WatchdogLoopTest, PingsAtMostOncePerSecondWhatEverThePassRate) {
