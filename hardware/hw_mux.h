@@ -17,7 +17,12 @@ public:
   static constexpr std::uint8_t kIdleByte = 0xD5;
   static constexpr unsigned kRefreshPerPass = 128;
 
+  // The daemon's one switch. Tests make their own, each with a fresh first open.
   static HwMux& instance();
+  HwMux();
+  ~HwMux();
+  HwMux(HwMux const&) = delete;
+  HwMux& operator=(HwMux const&) = delete;
 
   // Opens the device when it is not open yet; true when it is open.
   bool IsOpened();
@@ -36,8 +41,6 @@ public:
   std::uint16_t shadow(int output) const { return m_shadow[output - kBusPortBase]; }
 
 private:
-  HwMux();
-  ~HwMux();
   static bool shadowed(int output) {
     return output >= kBusPortBase && output < kBusPortBase + static_cast<int>(kShadowSize);
   }

@@ -395,7 +395,8 @@ TEST(Dpc, RebindingDeletesThePreviousHandler) {
     dpc.Activate();
   }
   EXPECT_EQ(deleted, 2);
-  static int plain_calls = 0;
+  static int plain_calls;
+  plain_calls = 0;
   Dpc plain;
   plain.Bind(+[] { ++plain_calls; });
   plain.Invoke();

@@ -141,6 +141,7 @@ struct SelfDestructing {
 };
 
 TEST_F(TimerTest, HandlerMayDestroyTheTimersOwner) {
+  SelfDestructing::destroyed = 0;
   auto* owner = new SelfDestructing;
   owner->timer.set(5, &SelfDestructing::fire, owner);
   StopAfter stop(50);

@@ -35,11 +35,10 @@ protected:
 
   test::FakeClock clock;
   test::SwitchBoardScope board;
-  HwMux& mux = HwMux::instance();
+  HwMux mux;  // opens the switch afresh
 };
 
 TEST_F(HwMuxTest, FirstOpenDisablesEveryBusOutputAndTheRefreshSweepsInSixteenPasses) {
-  // Each test runs in a process of its own: this is the switch's first open.
   auto const disabled = requests("ioctl disable");
   ASSERT_EQ(disabled.size(), 2048u);
   EXPECT_EQ(disabled.front(), "output=8192");

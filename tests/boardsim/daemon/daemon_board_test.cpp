@@ -31,6 +31,7 @@ TEST(DaemonBoard, IsBehindTheSeamWhenMainRuns) {
 }
 
 TEST(DaemonBoard, ModelsTheWatchdogAndTheSwitch) {
+  BoardSim::daemon_sim().clear_requests();
   Fd hal(Board::io().open(Board::kHal, O_RDWR));
   ASSERT_TRUE(hal) << Errno();
   int type = 0;
