@@ -36,16 +36,19 @@ struct Behaviour {
 };
 
 std::vector<std::string> g_events;
-std::set<Slot*> g_alive;
+// By serial number, not address: a new slot may take the address of one just deleted.
+std::set<unsigned> g_alive;
+unsigned g_serial = 0;
 Behaviour g_next;
 
 class ScriptedSlot : public Slot {
 public:
-  ScriptedSlot(int tx, int rx, Behaviour b) : m_tx(tx), m_rx(rx), m_b(b) { g_alive.insert(this); }
+  ScriptedSlot(int tx, int rx, Behaviour b) : serial(++g_serial), m_tx(tx), m_rx(rx), m_b(b) { g_alive.insert(serial); }
   ~ScriptedSlot() override {
     note("deleted");
-    g_alive.erase(this);
+    g_alive.erase(serial);
   }
+  unsigned const serial;
   std::string GetName() const override { return "test"; }
   void IAfterCreate() override { OnActivated(); }
   bool IBeforeDestroy() override {
@@ -180,11 +183,12 @@ TEST_F(SlotsTest, CreateAnswersSuccessBeforeTheSlotsOwnSignals) {
 
 TEST_F(SlotsTest, ACreateOnAnOccupiedNumberReplacesASlotThatGoesAtOnce) {
   send(create(1, 3, 100, 101), 2);
-  Slot* const first = slots.Get(3);
+  unsigned const first = slot(3)->serial;
   auto got = send(create(2, 3, 110, 111), 2);
   ASSERT_EQ(got.size(), 2u);
   EXPECT_TRUE(is_success(got[0]));
   EXPECT_FALSE(g_alive.count(first));
+  EXPECT_EQ(g_alive, std::set<unsigned>{slot(3)->serial});
   EXPECT_EQ(g_factory.slots(), std::vector<Slot*>{slots.Get(3)}) << "the old slot left its factory";
   EXPECT_EQ(slots.live().size(), 1u);
 }
