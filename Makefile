@@ -1,6 +1,7 @@
 # make run   - build the release daemon and run it with the board stand-in on port 20001
-# make test  - build with ASan+UBSan and run every test (unit, end-to-end, fuzz), and the
-#              board stand-in's tests, whose thread runs beside the daemon's, with TSan
+# make test  - build with ASan+UBSan and run every test (unit, end-to-end, fuzz), the
+#              board stand-in's tests, whose thread runs beside the daemon's, with TSan,
+#              and the unit tests once more in a build without sanitizers
 # make bench - build the release tree and print the benchmark figures
 # CXX picks the compiler of the run, test and bench builds (g++ by default; CXX=clang++ works).
 
@@ -12,6 +13,7 @@ RELEASE_DIR := build/release-$(COMPILER)
 FUZZ_DIR := build/fuzz
 TSAN_DIR := build/tsan
 TSAN_TESTS := boardsim_tests boardsim_daemon_tests
+PLAIN_DIR := build/plain-$(COMPILER)
 
 .PHONY: all run test bench packages
 
@@ -41,6 +43,11 @@ test: packages
 	  $(TSAN_DIR)/tests/$$t --gtest_brief=1 || exit 1; done
 	cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS)
 	cd $(FUZZ_DIR) && ctest --output-on-failure -j $(JOBS)
+	# ASan replaces the allocators and keeps freed memory aside; the release daemon
+	# does neither: the unit tests run once more as it is built.
+	$(CMAKE_CONFIGURE) -S . -B $(PLAIN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(PLAIN_DIR) -j $(JOBS) --target unit_tests
+	cd $(PLAIN_DIR) && ctest --output-on-failure -j $(JOBS) -L unit
 
 bench: all
 	$(RELEASE_DIR)/bench/foundation_bench
