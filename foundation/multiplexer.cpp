@@ -73,8 +73,7 @@ int Multiplexer::run(bool watchdog, bool no_time_cache) {
     if (timeout < 0 && m_poll.empty()) fatal_report("multiplexer: system hang detected!!!");
     if (m_watchdog >= 0 && (timeout < 0 || timeout > kWatchdogPollCap)) timeout = kWatchdogPollCap;
 
-    int const ready = m_poll_function ? m_poll_function(m_poll.data(), m_poll.size(), timeout)
-                                      : ::poll(m_poll.data(), m_poll.size(), timeout);
+    int const ready = poll(m_poll.data(), m_poll.size(), timeout);
     int const poll_errno = errno;
     if (!no_time_cache) Mux::mux_settimeofday();
     ping_watchdog();

@@ -80,6 +80,11 @@ public:
 
   // Test hook: replaces the poll call (null restores it). Returns the previous one.
   PollFunction set_poll_function(PollFunction poll_function);
+  // The poll call, the system's or the hook's: also for code that waits outside a pass,
+  // so that tests step its waits in simulated time too.
+  int poll(pollfd* records, nfds_t count, int timeout_ms) const {
+    return m_poll_function ? m_poll_function(records, count, timeout_ms) : ::poll(records, count, timeout_ms);
+  }
 
 private:
   int timers_schedule();

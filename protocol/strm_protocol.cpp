@@ -154,7 +154,7 @@ void StrmProtocol::message(Packet& p) {
     if (left > 0) {
       multiplexer.resetWD();
       pollfd record{m_socket.lowlevel_fd(), POLLOUT, 0};
-      ready = ::poll(&record, 1, left);
+      ready = multiplexer.poll(&record, 1, left);
       if (ready < 0 && errno == EINTR) ready = 1;
       multiplexer.resetWD();
     }
