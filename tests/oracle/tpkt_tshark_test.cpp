@@ -20,6 +20,7 @@
 #include "foundation/timer.h"
 #include "protocol/acceptor_net.h"
 #include "tests/oracle/tshark_tpkt.h"
+#include "tests/support/ports.h"
 
 namespace {
 
@@ -97,11 +98,11 @@ protected:
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(expect_private_network());
     ASSERT_FALSE(dir.path().empty()) << "mkdtemp: " << std::strerror(errno);
-    port = free_port();
     ASSERT_GT(port, 0);
   }
   TempDir dir;
-  int port = -1;
+  test::ReservedPort reserved;  // the servers below bind it with SO_REUSEADDR
+  int port = reserved.port();
 };
 
 TEST_F(TpktOnTheWire, EchoSessionFramesEveryMessageInBothDirections) {
@@ -168,6 +169,8 @@ TEST_F(TpktOnTheWire, OracleRejectsBadFrames) {
   ASSERT_NO_FATAL_FAILURE(capture.start());
 
   int const listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int const on = 1;
+  ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(port));

@@ -18,6 +18,7 @@
 #include "foundation/timer.h"
 #include "protocol/tpkt_tracer.h"
 #include "tests/oracle/tshark_tpkt.h"
+#include "tests/support/ports.h"
 
 namespace {
 
@@ -58,17 +59,15 @@ TEST(TracerOnTheWire, FramesInBothDirectionsAreWellFormed) {
   ASSERT_NO_FATAL_FAILURE(expect_private_network());
   TempDir dir;
   ASSERT_FALSE(dir.path().empty()) << "mkdtemp: " << std::strerror(errno);
-  int const port = free_port();
+  TPKTTracer tracer;
+  Answer answer(tracer);
+  tracer.receiver(&answer);
+  int const port = test::listen_on_free_port([&](int p) { return tracer.Listen(static_cast<std::uint16_t>(p)); });
   ASSERT_GT(port, 0);
 
   std::vector<std::string> const bodies = {"hello", "", pattern(512, 1), pattern(100, 2), "a", "b", "c", pattern(300, 3)};
   Capture capture(dir.path(), port);
   ASSERT_NO_FATAL_FAILURE(capture.start());
-
-  TPKTTracer tracer;
-  Answer answer(tracer);
-  tracer.receiver(&answer);
-  ASSERT_TRUE(tracer.Listen(static_cast<std::uint16_t>(port)));
   Watch watch(tracer);
 
   std::string client_error;

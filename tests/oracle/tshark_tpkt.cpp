@@ -61,22 +61,6 @@ void expect_private_network() {
   ASSERT_TRUE(request.ifr_flags & IFF_UP) << "loopback is down in the namespace";
 }
 
-// A free port in this namespace.
-int free_port() {
-  int const fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  int port = -1;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-    port = ntohs(address.sin_port);
-  ::close(fd);
-  return port;
-}
-
-
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "tpkt-tshark-XXXXXX").string();
   if (::mkdtemp(pattern.data())) m_path = pattern;

@@ -18,8 +18,6 @@ std::string pattern(std::size_t size, unsigned seed);
 
 // The capture must hold this session alone: fails unless loopback is the only interface.
 void expect_private_network();
-// A free port in this namespace.
-int free_port();
 
 // A fresh folder for the capture; a failed run keeps it for a look with tshark or wireshark.
 class TempDir {

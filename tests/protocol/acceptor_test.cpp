@@ -75,7 +75,8 @@ protected:
   test::FakeClock clock;
   test::SimulatedPoll poll{clock};
   test::StreamCapture streams;
-  int port = test::free_port();
+  test::ReservedPort reserved;  // the acceptor binds it with SO_REUSEADDR
+  int port = reserved.port();
   Acceptor acceptor{port};
   Recorder recorder{acceptor};
 };
@@ -327,13 +328,15 @@ TEST(Acceptor, PortInUseIsRetriedEveryFiveSeconds) {
   test::FakeClock clock;
   test::SimulatedPoll poll(clock);
   test::StreamCapture streams;
-  int const port = test::free_port();
   Fd holder(::socket(AF_INET, SOCK_STREAM, 0));
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  ASSERT_EQ(::bind(holder.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(::listen(holder.lowlevel_fd(), 1), 0);
+  int const port = test::listen_on_free_port([&](int p) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(p));
+    return ::bind(holder.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+           ::listen(holder.lowlevel_fd(), 1) == 0;
+  });
+  ASSERT_GT(port, 0);
 
   Acceptor acceptor(port);
   Recorder recorder(acceptor);

@@ -63,7 +63,8 @@ protected:
   test::FakeClock clock;
   test::SimulatedPoll poll{clock};
   test::StreamCapture streams;
-  int port = test::free_port();
+  test::ReservedPort reserved;  // refuses connects until a listener takes it
+  int port = reserved.port();
   std::string peer = "127.0.0.1:" + std::to_string(port);
   Connector connector{"127.0.0.1", static_cast<unsigned short>(port)};
   Recorder recorder{connector};

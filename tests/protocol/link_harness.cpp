@@ -20,15 +20,6 @@ sockaddr_in loopback(int port) {
 }
 }  // namespace
 
-int free_port() {
-  Fd s(::socket(AF_INET, SOCK_STREAM, 0));
-  sockaddr_in a = loopback(0);
-  ::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), &len);
-  return ntohs(a.sin_port);
-}
-
 std::string frame(std::string const& body) {
   std::size_t const length = body.size() + 4;
   std::string out = {'\x03', '\x00', static_cast<char>(length >> 8), static_cast<char>(length & 0xFF)};

@@ -14,12 +14,10 @@
 #include "foundation/multiplexer.h"
 #include "protocol/control_service.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/ports.h"
 #include "tests/support/simulated_poll.h"
 
 namespace test {
-
-// A port nobody listens on right now.
-int free_port();
 
 std::string frame(std::string const& body);
 

@@ -41,7 +41,8 @@ class Tracer : public ::testing::Test {
 protected:
   void SetUp() override {
     tracer.receiver(&receiver);
-    ASSERT_TRUE(tracer.Listen(static_cast<std::uint16_t>(port)));
+    port = test::listen_on_free_port([&](int p) { return tracer.Listen(static_cast<std::uint16_t>(p)); });
+    ASSERT_GT(port, 0);
   }
   // Runs the loop until `n` clients are accepted.
   bool clients(std::size_t n) {
@@ -54,7 +55,7 @@ protected:
   test::FakeClock clock;
   test::SimulatedPoll poll{clock};
   test::StreamCapture streams;
-  int port = test::free_port();
+  int port = -1;
   Receiver receiver;
   TPKTTracer tracer;
 };
@@ -193,9 +194,10 @@ TEST(TracerSignals, SendToAClosedClientRaisesNoSignal) {
         test::FakeClock clock;
         test::SimulatedPoll poll(clock);
         test::StreamCapture streams;
-        int const port = test::free_port();
         TPKTTracer tracer;
-        f.check(tracer.Listen(static_cast<std::uint16_t>(port)), "listen");
+        int const port =
+            test::listen_on_free_port([&](int p) { return tracer.Listen(static_cast<std::uint16_t>(p)); });
+        f.check(port > 0, "listen");
         {
           Client client(port);
           run_until([&] { return tracer.clients() == 1; }, 1000);
@@ -219,7 +221,6 @@ TEST(TracerWithSocat, AnswersAnIndependentClient) {
   ASSERT_NO_FATAL_FAILURE(test::require_tool("socat", "socat"));
   test::TempDir dir("tracer-socat");
   test::StreamCapture streams;
-  int const port = test::free_port();
   TPKTTracer tracer;
   Receiver receiver;
   tracer.receiver(&receiver);
@@ -227,7 +228,8 @@ TEST(TracerWithSocat, AnswersAnIndependentClient) {
     std::string const answer = "ok " + std::to_string(body.size());
     tracer.Send(reinterpret_cast<std::uint8_t const*>(answer.data()), static_cast<unsigned>(answer.size()));
   };
-  ASSERT_TRUE(tracer.Listen(static_cast<std::uint16_t>(port)));
+  int const port = test::listen_on_free_port([&](int p) { return tracer.Listen(static_cast<std::uint16_t>(p)); });
+  ASSERT_GT(port, 0);
   std::vector<std::string> const bodies = {"status", "", std::string(512, 's'), bytes({3, 0, 0, 4})};
   {
     std::ofstream in(dir / "in", std::ios::binary);

@@ -114,7 +114,8 @@ TEST_F(UnixWithSocat, AcceptorEchoesFramesAndNamesThePeerByItsPath) {
   ASSERT_TRUE(acceptor.Activate());
   ASSERT_TRUE(is_socket(path));
 
-  int const port = test::free_port();
+  test::ReservedPort reserved;  // socat listens on it with reuseaddr
+  int const port = reserved.port();
   std::string const client_path = dir / "client%s.sock";  // a percent sign is just a character
   auto socat = bridge(port, client_path);
   Client client(port);
@@ -152,7 +153,8 @@ TEST_F(UnixWithSocat, SecondPeerIsRefusedWhileALinkIsUp) {
   Fd first = connect_to(path);
   ASSERT_TRUE(run_real_until([&] { return acceptor.IsConnected(); }));
 
-  int const port = test::free_port();
+  test::ReservedPort reserved;  // socat listens on it with reuseaddr
+  int const port = reserved.port();
   auto socat = bridge(port);
   Client second(port);
   ASSERT_TRUE(run_real_until([&] { return acceptor.refused == 1; }));
