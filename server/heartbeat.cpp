@@ -22,5 +22,6 @@ void HeartBeatCtl::ResetTimeOut() { m_timer.set(kTimeoutMs, &HeartBeatCtl::OnHea
 
 void HeartBeatCtl::OnHeartbeatTimeout(Timer*) {
   std::clog << "heartbeat: " << "heartbeat timeout!!!" << std::endl;
-  ctrlServer.OnHeartbeatTimeout();
+  // The server it is bound to: ctrlServer in the daemon.
+  if (CtrlSrv::Server* const bound = server()) bound->OnHeartbeatTimeout();
 }

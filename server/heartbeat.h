@@ -10,7 +10,9 @@ class HeartBeatCtl : public CtrlSrv::Service {
 public:
   static constexpr unsigned kTimeoutMs = 120000;
 
+  // The daemon's one watch. Tests bind their own to a server of their own.
   static HeartBeatCtl& instance();
+  HeartBeatCtl() = default;
 
   void OnConnect() override {}
   void OnDisconnect() override { m_timer.reset(); }
@@ -19,7 +21,6 @@ public:
   bool is_armed() const { return m_timer.is_running(); }
 
 private:
-  HeartBeatCtl() = default;
   void OnHeartbeatTimeout(Timer*);
 
   Timer m_timer;

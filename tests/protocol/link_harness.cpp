@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -70,6 +71,16 @@ bool Client::sees_close(int wait_ms) {
     char buf[65536];
     ssize_t const n = ::recv(m_fd.lowlevel_fd(), buf, sizeof buf, 0);
     if (n <= 0) return true;
+  }
+}
+
+bool Client::delivered(int wait_ms) {
+  for (int waited = 0;; ++waited) {
+    int queued = 0;
+    if (::ioctl(m_fd.lowlevel_fd(), TIOCOUTQ, &queued) != 0) return false;
+    if (queued == 0) return true;
+    if (waited >= wait_ms) return false;
+    ::usleep(1000);
   }
 }
 

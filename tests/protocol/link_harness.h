@@ -34,6 +34,9 @@ public:
   // True when the server closed the link (end of file, or reset) within `wait_ms`; the
   // data still queued before the end is read and dropped.
   bool sees_close(int wait_ms = 2000);
+  // Waits (real time) until the peer's kernel has taken every byte sent: loopback hands
+  // data over a moment after send returns, which a loop on simulated time would miss.
+  bool delivered(int wait_ms = 2000);
   int fd() const { return m_fd.lowlevel_fd(); }
   void close() { m_fd.close(); }
 
