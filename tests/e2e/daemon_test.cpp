@@ -215,3 +215,85 @@ TEST(EndToEnd, WithoutTheStandInTheRealBinaryStillServes) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string const kUsage =
+    "Usage:\n"
+    " vostrand -Dh\n"
+    "  -D --daemon                      run as daemon\n"
+    "  -p --port                        use this port\n"
+    "     --disable-clock               disable clock control\n"
+    "     --version                     print version\n"
+    "  -h --help                        display this information\n"
+    "\n";
+
+// A run that should end by itself: its output, and "exit <n>" or how else it ended.
+std::pair<std::string, std::string> run_with(std::vector<std::string> args) {
+  DaemonOptions options;
+  options.args = std::move(args);
+  Daemon daemon(options);
+  int const status = daemon.run_to_end(10000);
+  std::string ending = "did not end";
+  if (status != -1) ending = WIFEXITED(status) ? "exit " + std::to_string(WEXITSTATUS(status)) : "killed";
+  return {daemon.output(), ending};
+}
+
+TEST(EndToEnd, CommandLineSignalsAndTheStatusDump) {
+  EXPECT_EQ(in_scene([]() -> std::string {
+              test::Failures f;
+              auto [help, help_end] = run_with({"--help"});
+              f.equal(help_end, "exit 0", "--help");
+              f.equal(help, kUsage, "--help prints the usage text");
+              auto [short_help, short_help_end] = run_with({"-h"});
+              f.equal(short_help_end, "exit 0", "-h");
+              auto [version, version_end] = run_with({"--version"});
+              f.equal(version_end, "exit 2", "--version");
+              f.check(version.rfind("server version: ", 0) == 0 && version.find("Starting server") == std::string::npos,
+                      "--version prints the version before anything starts: " + version);
+              auto [unknown, unknown_end] = run_with({"--bogus"});
+              f.equal(unknown_end, "exit 2", "an unknown option");
+              f.check(unknown.ends_with(kUsage), "an unknown option prints the usage text: " + unknown);
+              // Only the long form names the port; "-p" is not among the short options.
+              auto [short_port, short_port_end] = run_with({"-p", "20002"});
+              f.equal(short_port_end, "exit 2", "-p");
+              f.check(short_port.ends_with(kUsage), "-p prints the usage text: " + short_port);
+              f.check(!exists(kPidFile), "no run above wrote a pid file");
+
+              DaemonOptions options;
+              options.args = {"--port", "20077"};
+              options.port = 20077;
+              Daemon daemon(options);
+              if (std::string const failed = daemon.start(); !failed.empty()) return failed;
+              f.check(daemon.wait_output("Starting server ["), "the start line");
+              f.check(daemon.output().find(", port=20077\n") != std::string::npos, "the start line names the port");
+              Controller c;
+              f.equal(c.connect(20077), "", "--port 20077: the controller connects there");
+              c.send(ping(1));
+              auto r = c.response(1);
+              f.check(r && is_success(*r), "ping on the chosen port");
+              Controller missing;
+              f.check(!missing.connect(kPort).empty(), "nothing listens on the default port");
+
+              // Two SIGUSR2 before the loop can take either: one dump.
+              ::kill(daemon.pid(), SIGSTOP);
+              ::kill(daemon.pid(), SIGUSR2);
+              ::kill(daemon.pid(), SIGUSR2);
+              ::kill(daemon.pid(), SIGCONT);
+              f.check(eventually([] { return read_file(kStatusFile).find("server status information.") == 0; }),
+                      "SIGUSR2 writes the status file");
+              ::unlink(kStatusFile);
+              c.send(ping(2));
+              r = c.response(2);
+              f.check(r && is_success(*r), "the daemon goes on");
+              f.check(!eventually([] { return exists(kStatusFile); }, 1000), "one dump, not two");
+              c.close();
+
+              f.equal(daemon.stop(SIGINT), "", "SIGINT ends the daemon with status 0");
+              f.check(!exists(kPidFile), "SIGINT removes the pid file");
+              return f.result();
+            }),
+            "");
+}
+
+}  // namespace

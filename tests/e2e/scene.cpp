@@ -119,6 +119,37 @@ Daemon::~Daemon() {
 }
 
 std::string Daemon::start(int wait_ms) {
+  if (std::string const failed = spawn(); !failed.empty()) return failed;
+  if (m_options.detaches) {
+    int const status = wait_end(wait_ms);
+    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+      return "the program did not go into the background cleanly:\n" + output();
+    if (!eventually([] { return !read_file(kPidFile).empty(); }, wait_ms))
+      return "no pid file after going into the background:\n" + output();
+    m_pid = std::atoi(read_file(kPidFile).c_str());
+    if (m_pid <= 0) return "the pid file holds no pid";
+  }
+  bool const listening = eventually(
+      [&] {
+        int status = 0;
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+          m_pid = -1;
+          return true;
+        }
+        return port_listens(m_options.port);
+      },
+      wait_ms);
+  if (m_pid < 0) return "the daemon ended at start:\n" + output();
+  if (!listening) return "the daemon does not listen on its port:\n" + output();
+  return {};
+}
+
+int Daemon::run_to_end(int wait_ms) {
+  if (!spawn().empty()) return -1;
+  return wait_end(wait_ms);
+}
+
+std::string Daemon::spawn() {
   if (!m_options.configuration.empty()) write_file(kConfigurationFile, m_options.configuration);
   int const out = ::open(m_output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
   if (out < 0) return failure("open " + m_output_file);
@@ -162,27 +193,6 @@ std::string Daemon::start(int wait_ms) {
     ::_exit(127);
   }
   ::close(out);
-  if (m_options.detaches) {
-    int const status = wait_end(wait_ms);
-    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-      return "the program did not go into the background cleanly:\n" + output();
-    if (!eventually([] { return !read_file(kPidFile).empty(); }, wait_ms))
-      return "no pid file after going into the background:\n" + output();
-    m_pid = std::atoi(read_file(kPidFile).c_str());
-    if (m_pid <= 0) return "the pid file holds no pid";
-  }
-  bool const listening = eventually(
-      [&] {
-        int status = 0;
-        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-          m_pid = -1;
-          return true;
-        }
-        return port_listens(kPort);
-      },
-      wait_ms);
-  if (m_pid < 0) return "the daemon ended at start:\n" + output();
-  if (!listening) return "the daemon does not listen on its port:\n" + output();
   return {};
 }
 

@@ -40,6 +40,8 @@ struct DaemonOptions {
   // The program forks into the background (-D): the process started must exit 0, and
   // the daemon is the process the pid file names, reaped here as its subreaper.
   bool detaches = false;
+  // Where start() waits for it to listen (the args choose it).
+  int port = kPort;
 };
 
 // One run of the daemon with its standard output and error going to a file.
@@ -50,8 +52,11 @@ public:
   Daemon(Daemon const&) = delete;
   Daemon& operator=(Daemon const&) = delete;
 
-  // "" once the daemon runs and listens on kPort, else what went wrong.
+  // "" once the daemon runs and listens on its port, else what went wrong.
   std::string start(int wait_ms = 20000);
+  // For a run that ends by itself (--help, --version, a bad option): the raw wait status,
+  // or -1 when it does not end within wait_ms.
+  int run_to_end(int wait_ms = 20000);
   pid_t pid() const { return m_pid; }
   std::string output() const;
   // Whether `text` shows in the output within wait_ms.
@@ -63,6 +68,9 @@ public:
   int wait_end(int wait_ms);
 
 private:
+  // Starts the program; "" or what went wrong.
+  std::string spawn();
+
   DaemonOptions m_options;
   pid_t m_pid = -1;
   std::string m_output_file;
