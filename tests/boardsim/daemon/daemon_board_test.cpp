@@ -5,7 +5,12 @@
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <iostream>
+#include <sstream>
+#include <thread>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -94,6 +99,58 @@ TEST(DaemonBoard, StartedAfterAForkListensUnderTheChildsPid) {
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// As in server-sim -D: the daemon's error stream is a buffer of its own, unsynchronised
+// with stdio, that the loop thread writes while the stand-in's thread reports refused
+// deliveries. Under ThreadSanitizer any touch of the daemon's stream by the stand-in's
+// thread is a race; its lines must reach descriptor 2 whole.
+TEST(DaemonBoard, TheStandInsLinesNeverCrossTheDaemonsStreams) {
+  std::ios::sync_with_stdio(false);
+  std::ostringstream daemon_errors;
+  std::streambuf* const saved = std::cerr.rdbuf(daemon_errors.rdbuf());
+  char path[] = "/tmp/boardsim-lines-XXXXXX";
+  int const lines = ::mkstemp(path);
+  ASSERT_GE(lines, 0);
+  ::unlink(path);
+  int const saved_fd2 = ::dup(2);
+  ::dup2(lines, 2);
+
+  Fd hal(Board::io().open(Board::kHal, O_RDWR));  // never read: its queue fills up
+  auto server = BoardSim::start_for_daemon();
+  ASSERT_TRUE(server);
+  std::atomic<bool> done{false};
+  std::thread board_side([&] {
+    BoardSimClient client(::getpid());
+    for (int i = 0; i < 2000; ++i) client.command("deliver hal 0102030405060708");
+    done = true;
+  });
+  int written = 0;
+  while (!done) {
+    std::cerr << "loop line " << written << std::endl;
+    if (written++ % 64 == 0) {
+      Board::MuxWrite record{4, 0x100};  // refused by the stand-in on this thread
+      Board::io().ioctl(hal.lowlevel_fd(), Board::HAL_MUX_WRITE, &record);
+    }
+  }
+  board_side.join();
+  server->stop();
+  std::cerr.rdbuf(saved);
+  ::dup2(saved_fd2, 2);
+  ::close(saved_fd2);
+
+  std::string reported;
+  char buf[65536];
+  ::lseek(lines, 0, SEEK_SET);
+  for (ssize_t n; (n = ::read(lines, buf, sizeof buf)) > 0;) reported.append(buf, static_cast<std::size_t>(n));
+  ::close(lines);
+  EXPECT_NE(reported.find("boardsim: /dev/hal event of 8 bytes not delivered: "), std::string::npos);
+  EXPECT_NE(reported.find(" /dev/hal ioctl write output=4 byte=0x100 -> EINVAL\n"), std::string::npos);
+  std::istringstream each(reported);
+  for (std::string line; std::getline(each, line);) EXPECT_EQ(line.rfind("boardsim: ", 0), 0u) << line;
+  std::string const errors = daemon_errors.str();
+  EXPECT_EQ(errors.find("boardsim"), std::string::npos) << "the stand-in wrote to the daemon's stream";
+  EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), written);
 }
 
 }  // namespace
