@@ -30,6 +30,7 @@
 #include "server/slots.h"
 #include "signalling/isdn_factory.h"
 #include "signalling/pstn_factory.h"
+#include "slots/map/map_slot.h"
 
 namespace {
 
@@ -134,6 +135,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  MapFactory::instance();
   PstnFactory::instance();
   IsdnFactory::instance();
   RtpLEMZFactory::instance();
