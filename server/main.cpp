@@ -30,6 +30,7 @@
 #include "server/slots.h"
 #include "signalling/isdn_factory.h"
 #include "signalling/pstn_factory.h"
+#include "slots/ext/ext_slot.h"
 #include "slots/map/map_slot.h"
 
 namespace {
@@ -137,6 +138,7 @@ int main(int argc, char** argv) {
 
   MapFactory::instance();
   PstnFactory::instance();
+  ExtFactory::instance();
   IsdnFactory::instance();
   RtpLEMZFactory::instance();
   RtpED137Factory::instance();
