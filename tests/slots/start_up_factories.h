@@ -7,6 +7,7 @@
 #include "radio/rtp_lemz_factory.h"
 #include "signalling/isdn_factory.h"
 #include "signalling/pstn_factory.h"
+#include "slots/echo/echo_slot.h"
 #include "slots/ext/ext_slot.h"
 #include "slots/map/map_slot.h"
 
@@ -16,6 +17,7 @@ inline void make_start_up_factories() {
   MapFactory::instance();
   PstnFactory::instance();
   ExtFactory::instance();
+  EchoFactory::instance();
   IsdnFactory::instance();
   RtpLEMZFactory::instance();
   RtpED137Factory::instance();
