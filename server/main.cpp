@@ -30,6 +30,9 @@
 #include "server/slots.h"
 #include "signalling/isdn_factory.h"
 #include "signalling/pstn_factory.h"
+#include "slots/echo/echo_slot.h"
+#include "slots/ext/ext_slot.h"
+#include "slots/map/map_slot.h"
 
 namespace {
 
@@ -134,7 +137,10 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  MapFactory::instance();
   PstnFactory::instance();
+  ExtFactory::instance();
+  EchoFactory::instance();
   IsdnFactory::instance();
   RtpLEMZFactory::instance();
   RtpED137Factory::instance();

@@ -30,6 +30,9 @@
 #include "server/heartbeat.h"
 #include "server/slot_factory.h"
 #include "server/slots.h"
+#include "slots/echo/echo_slot.h"
+#include "slots/ext/ext_slot.h"
+#include "slots/map/map_slot.h"
 #include "tests/fuzz/support.h"
 
 namespace {
@@ -92,6 +95,10 @@ struct Setup {
     std::clog.rdbuf(&null);
     multiplexer.set_poll_function(&poll_now);
     BoardSim::daemon_sim();  // the daemon's stand-in: the switch and the watchdog
+    // The factories start-up makes whose families take creates, in its order.
+    MapFactory::instance();
+    ExtFactory::instance();
+    EchoFactory::instance();
     HwMux::instance();
     Slots::instance().set_release_pause(std::chrono::milliseconds(0));
     ctrlServer.Bind(&HeartBeatCtl::instance());

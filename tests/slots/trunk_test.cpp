@@ -5,31 +5,17 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <sstream>
 
-#include "server/control_server.h"
-#include "server/slots.h"
-#include "tests/protocol/link_harness.h"
-#include "tests/server/controller_end.h"
-#include "tests/support/switch_board.h"
+#include "tests/slots/slot_table_fixture.h"
 
 namespace {
 
 using lgcp_test::error_of;
 using lgcp_test::is_success;
 
-class TrunkTest : public ::testing::Test {
+class TrunkTest : public test::SlotTableTest {
 protected:
-  TrunkTest() {
-    Slots::instance().set_release_pause(std::chrono::milliseconds(0));
-    server.Bind(&watch);
-    server.Bind(&Slots::instance());
-    server.Activate(controller.link());
-    test::run_until([&] { return watch.connects == 1; }, 100);
-  }
-  ~TrunkTest() override { server.Deactivate(); }
-
   // The answer to a trunk (or BRI) create, and the messages after it.
   std::vector<LGCP::Message> create(int seq, int slot, bool bri, unsigned trunk, unsigned timeslot) {
     LGCP::Message m = test_server::command(seq, slot, [](LGCP::Command&) {});
@@ -44,14 +30,6 @@ protected:
     text << s;
     return text.str();
   }
-
-  test::FakeClock clock;
-  test::SimulatedPoll poll{clock};
-  test::StreamCapture streams;
-  test::SwitchBoardScope board;
-  test_server::ControllerEnd controller;
-  CtrlSrv::Server server;
-  test_server::ConnectCounter watch;
 };
 
 TEST_F(TrunkTest, ChannelsTrunksAndTimeSlots) {

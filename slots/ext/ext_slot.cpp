@@ -1,0 +1,37 @@
+#include "slots/ext/ext_slot.h"
+
+#include "hardware/hw_mux.h"
+
+bool ExtSlot::IBeforeDestroy() {
+  HwMux::instance().Disable(IGetReceiveChannel());
+  return true;
+}
+
+bool ExtSlot::IActivate(TERM::TermActivateParams const&) {
+  OnChangeInputStream(true);
+  // Over a live feed the idle byte would silence a link the slot table keeps, and
+  // connecting the same source again changes nothing.
+  if (!GetSource()) HwMux::instance().Disconnect(IGetReceiveChannel());
+  return true;
+}
+
+bool ExtSlot::IDeactivate() {
+  OnChangeInputStream(false);  // disconnects the source first
+  HwMux::instance().Disable(IGetReceiveChannel());
+  return true;
+}
+
+ExtFactory& ExtFactory::instance() {
+  static ExtFactory factory;
+  return factory;
+}
+
+Slot* ExtFactory::INewSlot(LGCP::CreateParams const& params) {
+  if (!params.ext_isSelected()) return nullptr;
+  LGCP::ExtParams const& ext = params.get_ext();
+  // In unsigned arithmetic: any offset gives a number, and no signed overflow.
+  auto const port = [](ASN1::INTEGER const& offset) {
+    return static_cast<unsigned>(offset.getValue()) + static_cast<unsigned>(HwMux::kBusPortBase);
+  };
+  return new ExtSlot(port(ext.get_transmitter()), port(ext.get_receiver()));
+}
