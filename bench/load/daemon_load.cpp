@@ -1,8 +1,13 @@
 // Load driver: the built daemon on loopback beside a bare TCP peer that exchanges the
 // same frames, in the same run and the same private namespaces as the end-to-end tests.
+// The bare peer is a process of its own, as the daemon is, so that both pay the same
+// wake-ups across processes; each runs pinned to one CPU, and the client (this process)
+// to that CPU or another: a wake-up across CPUs costs several times one on the same CPU.
+// Every figure comes in two placements: all on one CPU, and daemon and peer on one CPU
+// with the client on another.
 //
-//  1. ping round trips through `server` (no stand-in: the switch refresh idles) and
-//     through `server-sim`, beside a bare echo of the same frames;
+//  1. ping round trips through `server` (no stand-in: the switch refresh idles), through
+//     `server-sim` and through the bare echo, in alternating turns;
 //  2. cycles of create trunk slot, connect it to a standing trunk slot, destroy it
 //     (3 frames in, 5 back) through `server-sim`, serial and pipelined, beside a bare
 //     peer that answers each cycle with the daemon's own 5 frames, each its own write;
@@ -13,7 +18,10 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sched.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,6 +46,27 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kRawPort = 20002;
+constexpr int kServerPort = 20003;  // `server` beside `server-sim` on the default port
+
+// Pins the calling thread, and what it forks or starts from now on, to one CPU.
+void pin_to(int cpu) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(cpu, &set);
+  if (::sched_setaffinity(0, sizeof set, &set) != 0) throw std::runtime_error("sched_setaffinity");
+}
+
+// The first two CPUs this process may run on.
+std::pair<int, int> two_cpus() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) != 0) throw std::runtime_error("sched_getaffinity");
+  std::vector<int> cpus;
+  for (int cpu = 0; cpu < CPU_SETSIZE && cpus.size() < 2; ++cpu)
+    if (CPU_ISSET(cpu, &set)) cpus.push_back(cpu);
+  if (cpus.size() < 2) throw std::runtime_error("two CPUs are needed for the second placement");
+  return {cpus[0], cpus[1]};
+}
 
 std::string frame(std::string const& body) {
   std::string f = {'\x03', '\x00', static_cast<char>((body.size() + 4) >> 8), static_cast<char>((body.size() + 4) & 0xFF)};
@@ -128,32 +157,40 @@ private:
   std::size_t m_at = 0;
 };
 
-// The bare peer: accepts one controller and answers every frame it reads with the
-// frames `answer` gives for it, each with a write of its own.
+// The bare peer, a process of its own: accepts one controller and answers every frame it
+// reads with the frames `answer` gives for it, each with a write of its own.
 class RawPeer {
 public:
   using Answer = std::vector<std::string> (*)(std::string const& body, void* context);
-  RawPeer(Answer answer, void* context) : m_answer(answer), m_context(context) {
-    m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  RawPeer(Answer answer, void* context, int port = kRawPort) {
+    int const listen_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int const one = 1;
-    ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    ::setsockopt(listen_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_port = htons(kRawPort);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(m_listen, 4) != 0)
+    if (::bind(listen_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listen_fd, 4) != 0)
       throw std::runtime_error("raw peer: bind/listen");
-    m_thread = std::thread([this] { serve(); });
+    m_pid = ::fork();
+    if (m_pid < 0) throw std::runtime_error("raw peer: fork");
+    if (m_pid == 0) {
+      serve(listen_fd, answer, context);
+      ::_exit(0);
+    }
+    ::close(listen_fd);
   }
   ~RawPeer() {
-    ::shutdown(m_listen, SHUT_RDWR);
-    ::close(m_listen);
-    m_thread.join();
+    ::kill(m_pid, SIGKILL);
+    int status = 0;
+    ::waitpid(m_pid, &status, 0);
   }
+  RawPeer(RawPeer const&) = delete;
+  RawPeer& operator=(RawPeer const&) = delete;
 
 private:
-  void serve() {
-    int const fd = ::accept(m_listen, nullptr, nullptr);
+  static void serve(int listen_fd, Answer answer, void* context) {
+    int const fd = ::accept(listen_fd, nullptr, nullptr);
     if (fd < 0) return;
     int const one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -161,15 +198,11 @@ private:
     try {
       for (;;)
         for (std::string const& body : reader.frames(1))
-          for (std::string const& out : m_answer(body, m_context)) write_all(fd, out);
+          for (std::string const& out : answer(body, context)) write_all(fd, out);
     } catch (std::exception const&) {
     }
-    ::close(fd);
   }
-  Answer m_answer;
-  void* m_context;
-  int m_listen;
-  std::thread m_thread;
+  pid_t m_pid = -1;
 };
 
 struct Figures {
@@ -236,55 +269,92 @@ std::vector<std::string> answer_cycle(std::string const&, void* context) {
   return which == 0 ? a.create : which == 1 ? a.connect : a.destroy;
 }
 
-std::string run(int cycles) {
-  constexpr int kPings = 20000;
+// Serial round trips in alternating turns over several links, so that the machine's
+// drift meets each alike: every turn makes `per_turn` round trips on each link in order.
+std::vector<Figures> alternating_round_trips(std::vector<int> const& fds, std::string const& out, int turns,
+                                             int per_turn) {
+  std::vector<FrameReader> readers;
+  for (int fd : fds) readers.emplace_back(fd);
+  std::vector<std::vector<double>> times(fds.size());
+  for (int turn = 0; turn < turns; ++turn) {
+    for (std::size_t link = 0; link < fds.size(); ++link) {
+      for (int i = 0; i < per_turn; ++i) {
+        auto const start = Clock::now();
+        write_all(fds[link], out);
+        readers[link].frames(1);
+        times[link].push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+      }
+    }
+  }
+  std::vector<Figures> figures;
+  for (auto& t : times) {
+    std::sort(t.begin(), t.end());
+    Figures f;
+    for (double x : t) f.mean_us += x;
+    f.mean_us /= static_cast<double>(t.size());
+    f.median_us = t[t.size() / 2];
+    f.p99_us = t[t.size() * 99 / 100];
+    figures.push_back(f);
+  }
+  return figures;
+}
+
+struct Placement {
+  char const* name;
+  int client_cpu;
+  int peer_cpu;  // the daemons and the bare peers
+};
+
+void ping_figures(Placement const& where, std::string const& ping) {
+  constexpr int kTurns = 4;
+  constexpr int kPerTurn = 5000;
+  pin_to(where.peer_cpu);
+  RawPeer echo_peer(&echo, nullptr);
+  e2e::DaemonOptions server_options;
+  server_options.program = e2e::server_program();
+  server_options.args = {"--port", std::to_string(kServerPort)};
+  server_options.port = kServerPort;
+  server_options.output_file = "/var/log/server-output";
+  e2e::Daemon server(server_options);
+  if (std::string const failed = server.start(); !failed.empty()) throw std::runtime_error(failed);
+  e2e::Daemon sim;
+  if (std::string const failed = sim.start(); !failed.empty()) throw std::runtime_error(failed);
+  pin_to(where.client_cpu);
+
+  std::vector<int> const fds = {connect_to(kRawPort), connect_to(kServerPort), connect_to(e2e::kPort)};
+  alternating_round_trips(fds, ping, 1, 1000);  // warm-up
+  std::vector<Figures> const f = alternating_round_trips(fds, ping, kTurns, kPerTurn);
+  for (int fd : fds) ::close(fd);
+  if (std::string const failed = server.stop(); !failed.empty()) throw std::runtime_error(failed);
+  if (std::string const failed = sim.stop(); !failed.empty()) throw std::runtime_error(failed);
+
+  std::printf("ping round trip (%d in %d alternating turns)  mean us  median us  p99 us\n", kTurns * kPerTurn, kTurns);
+  std::printf("  bare TCP echo process          %7.1f  %9.1f  %6.1f\n", f[0].mean_us, f[0].median_us, f[0].p99_us);
+  std::printf("  server (no stand-in)           %7.1f  %9.1f  %6.1f   median %.2fx the bare echo\n", f[1].mean_us,
+              f[1].median_us, f[1].p99_us, f[1].median_us / f[0].median_us);
+  std::printf("  server-sim                     %7.1f  %9.1f  %6.1f   median %.2fx the bare echo, %.2fx server\n",
+              f[2].mean_us, f[2].median_us, f[2].p99_us, f[2].median_us / f[0].median_us,
+              f[2].median_us / f[1].median_us);
+}
+
+void cycle_figures(Placement const& where, int cycles) {
   constexpr int kSerialCycles = 20000;
   constexpr int kWindow = 64;
-  std::string const ping = frame(encode(e2e::ping(1)));
   std::string const create = frame(encode(e2e::create_trunk(2, 2, 1, 5)));
   std::string const connect = frame(encode(e2e::connect_to(3, 2, 1)));
   std::string const destroy = frame(encode(e2e::destroy(4, 2)));
   std::string const cycle = create + connect + destroy;
 
-  // 1. ping: bare echo, server, server-sim.
-  Figures raw_ping;
-  {
-    RawPeer peer(&echo, nullptr);
-    int const fd = connect_to(kRawPort);
-    round_trips(fd, ping, 1, 1000);
-    raw_ping = round_trips(fd, ping, 1, kPings);
-    ::close(fd);
-  }
-  auto daemon_ping = [&](std::string const& program) {
-    e2e::DaemonOptions options;
-    options.program = program;
-    e2e::Daemon daemon(options);
-    if (std::string const failed = daemon.start(); !failed.empty()) throw std::runtime_error(failed);
-    int const fd = connect_to(e2e::kPort);
-    round_trips(fd, ping, 1, 1000);
-    Figures const f = round_trips(fd, ping, 1, kPings);
-    ::close(fd);
-    if (std::string const failed = daemon.stop(); !failed.empty()) throw std::runtime_error(failed);
-    return f;
-  };
-  Figures const server_ping = daemon_ping(e2e::server_program());
-  Figures const sim_ping = daemon_ping(e2e::server_sim_program());
-  std::printf("ping round trip (%d, serial)      mean us  median us  p99 us\n", kPings);
-  std::printf("  bare TCP echo                  %7.1f  %9.1f  %6.1f\n", raw_ping.mean_us, raw_ping.median_us,
-              raw_ping.p99_us);
-  std::printf("  server (no stand-in)           %7.1f  %9.1f  %6.1f   median %.2fx the bare echo\n",
-              server_ping.mean_us, server_ping.median_us, server_ping.p99_us, server_ping.median_us / raw_ping.median_us);
-  std::printf("  server-sim                     %7.1f  %9.1f  %6.1f   median %.2fx the bare echo\n", sim_ping.mean_us,
-              sim_ping.median_us, sim_ping.p99_us, sim_ping.median_us / raw_ping.median_us);
-
-  // 2. cycles through server-sim; its answers make the bare peer's.
+  // Through server-sim; its answers make the bare peer's.
   CycleAnswers answers;
   Figures sim_serial;
   double sim_rate = 0;
   long idle_rss = 0, warm_rss = 0, loaded_rss = 0;
   {
+    pin_to(where.peer_cpu);
     e2e::Daemon daemon;
     if (std::string const failed = daemon.start(); !failed.empty()) throw std::runtime_error(failed);
+    pin_to(where.client_cpu);
     int const fd = connect_to(e2e::kPort);
     FrameReader reader(fd);
     write_all(fd, frame(encode(e2e::create_trunk(1, 1, 0, 1))));
@@ -318,21 +388,35 @@ std::string run(int cycles) {
   Figures raw_serial;
   double raw_rate = 0;
   {
+    pin_to(where.peer_cpu);
     RawPeer peer(&answer_cycle, &answers);
+    pin_to(where.client_cpu);
     int const fd = connect_to(kRawPort);
     raw_serial = round_trips(fd, cycle, 5, kSerialCycles);
     raw_rate = pipelined(fd, cycle, cycles, kWindow);
     ::close(fd);
   }
-  std::printf("\ncreate + connect + destroy cycles (3 frames in, 5 back)\n");
+  std::printf("create + connect + destroy cycles (3 frames in, 5 back)\n");
   std::printf("  serial (%d)    bare peer %.1f us/cycle, server-sim %.1f us/cycle (median)\n", kSerialCycles,
               raw_serial.median_us, sim_serial.median_us);
   std::printf("  pipelined (%d, %d in flight)   bare peer %.0f cycles/s, server-sim %.0f cycles/s = %.2fx\n", cycles,
               kWindow, raw_rate, sim_rate, sim_rate / raw_rate);
-  std::printf("\nserver-sim resident memory: idle %ld kB, after %d serial and %d pipelined cycles %ld kB, after %d"
+  std::printf("server-sim resident memory: idle %ld kB, after %d serial and %d pipelined cycles %ld kB, after %d"
               " more pipelined cycles %ld kB (growth %ld kB)\n",
               idle_rss, kSerialCycles, cycles, warm_rss, cycles, loaded_rss, loaded_rss - warm_rss);
-  std::fflush(stdout);
+}
+
+std::string run(int cycles) {
+  std::string const ping = frame(encode(e2e::ping(1)));
+  auto const [first, second] = two_cpus();
+  for (Placement const& where : {Placement{"all on one CPU", first, first},
+                                 Placement{"daemon and peer on one CPU, the client on another", first, second}}) {
+    std::printf("== %s (client on CPU %d, daemon and peer on CPU %d)\n", where.name, where.client_cpu, where.peer_cpu);
+    ping_figures(where, ping);
+    cycle_figures(where, cycles);
+    std::printf("\n");
+    std::fflush(stdout);
+  }
   return {};
 }
 
