@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "boardsim/model.h"
@@ -61,7 +62,8 @@ private:
   std::uint8_t carried(std::uint32_t port) const;
   std::string state_text(std::uint32_t port) const;
 
-  std::map<std::uint32_t, Output> m_outputs;
+  // Hashed: the switch refresh touches 256 outputs a loop pass.
+  std::unordered_map<std::uint32_t, Output> m_outputs;
   std::map<std::uint32_t, std::uint8_t> m_inputs;
 };
 

@@ -39,6 +39,8 @@ public:
     Fd m_end;
     int m_flags = 0;
     std::uint64_t m_serial = 0;  // order of the opens, oldest first
+    ino_t m_inode = 0;
+    int m_number = -1;  // the daemon's descriptor from the open, when it is a trusted one
   };
 
   explicit Model(std::string path) : m_path(std::move(path)) {}
@@ -65,11 +67,17 @@ protected:
   // the stand-in refuses with ENOTTY before any ioctl hook sees it.
   virtual char const* request_name(unsigned long /*request*/) const { return nullptr; }
   // The record behind a pointer request, as log fields. Kept apart from ioctl() so that
-  // a request failed by an injected fault is logged decoded all the same.
+  // a request failed by an injected fault is logged decoded all the same. The log keeps
+  // a copy of the record's record_size() bytes and decodes that copy when it is read:
+  // decode and decode_reply read the record, never the model's state.
   virtual std::string decode(unsigned long /*request*/, void const* /*arg*/) const { return {}; }
   // What a request that succeeded hands back in its record, as fields the log appends
   // to the decoded request; empty for requests that return nothing.
   virtual std::string decode_reply(unsigned long /*request*/, void const* /*arg*/) const { return {}; }
+  // The size of a pointer request's record: by default the size the board's encoding
+  // puts in bits 16-28 of the code. A request whose code carries no size (0) is decoded
+  // when it is made.
+  virtual std::size_t record_size(unsigned long request) const { return (request >> 16) & 0x1FFF; }
   virtual int ioctl(Open&, unsigned long /*request*/, void* /*arg*/) { return ENOTTY; }
   virtual int ioctl_value(Open&, unsigned long /*request*/, unsigned long /*value*/) { return ENOTTY; }
   virtual int write(Open&, std::string_view /*data*/) { return EINVAL; }

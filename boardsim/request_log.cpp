@@ -19,11 +19,12 @@ std::ostream& operator<<(std::ostream& os, Request const& request) {
 
 std::vector<Request> RequestLog::entries(std::string_view device, std::string_view name) const {
   std::vector<Request> found;
-  for (Request const& request : m_ring.entries()) {
+  m_ring.each([&](Received const& entry) {
+    Request request = entry.kind == Received::Kind::text ? entry.text : m_describe(entry);
     if ((device.empty() || request.device == device) && (name.empty() || request.name == name)) {
-      found.push_back(request);
+      found.push_back(std::move(request));
     }
-  }
+  });
   return found;
 }
 

@@ -37,6 +37,8 @@ struct Client {
 };
 
 using Clock = std::chrono::steady_clock;
+// Where the clients start in the poll set: after the wake-up, the listener and the hang-ups.
+constexpr std::size_t kFirstClient = 3;
 
 bool would_block(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
@@ -157,6 +159,7 @@ void Server::run() {
     polled.clear();
     polled.push_back({m_wake.lowlevel_fd(), POLLIN, 0});
     polled.push_back({m_listener.lowlevel_fd(), static_cast<short>(accepting ? POLLIN : 0), 0});
+    polled.push_back({m_sim.hangups(), POLLIN, 0});
     for (Client const& client : clients) {
       bool const reading = client.out.empty() && !client.done && !client.hung_up;
       polled.push_back({client.fd.lowlevel_fd(), static_cast<short>(reading ? POLLIN : POLLOUT), 0});
@@ -168,10 +171,12 @@ void Server::run() {
       return;
     }
     if (polled[0].revents) return;
+    // The daemon closed an open whole: its "close" goes in the log now, not at the next call.
+    if (polled[2].revents) m_sim.retire_closed();
 
     for (std::size_t i = 0; i < clients.size(); ++i) {
       Client& client = clients[i];
-      short const revents = polled[i + 2].revents;
+      short const revents = polled[i + kFirstClient].revents;
       if (revents & POLLIN) {
         ssize_t const got = ::recv(client.fd.lowlevel_fd(), buf, sizeof buf, 0);
         if (got > 0) {

@@ -5,6 +5,8 @@
 // address is those bytes after the leading NUL, with no terminating NUL. Abstract
 // addresses belong to a network namespace: a test connects from the daemon's.
 //
+// The thread also retires the opens the daemon closes (Sim::retire_closed) as they go.
+//
 // A client sends command lines ending in "\n" (a "\r" before it is dropped) and gets
 // each answer whole before the next line is read; lines longer than kMaxLine bytes
 // end the connection after an "error line too long". Several clients may be connected.

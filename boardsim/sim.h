@@ -4,6 +4,14 @@
 // dup, close and non-blocking reads behave as on a character device; the stand-in keeps
 // the other end to deliver event records and knows an open by its socket's inode, which
 // every dup shares. Paths and descriptors it does not model go to the system calls.
+//
+// Requests are cheap on the descriptor an open returned: it is moved to a number at or
+// above kFirstNumber, which the daemon's own descriptors (the lowest free number) never
+// reach, so that number names the open until the stand-in retires it; a request on it
+// costs one fcntl to see that it is still open. Any other descriptor (a dup, a number
+// the system chose) is identified by its inode. The stand-in learns of an open that the
+// daemon has closed whole from its own end's hang-up: its thread (boardsim/server.h)
+// retires such opens as they happen, and every entry but a request does too.
 
 #include <cstddef>
 #include <cstdint>
@@ -24,7 +32,7 @@ enum class Repeat { once, always };
 
 class Sim : public Board::Io {
 public:
-  explicit Sim(std::size_t log_capacity = 4096) : m_log(log_capacity) {}
+  explicit Sim(std::size_t log_capacity = 4096);
   Sim(Sim const&) = delete;
   Sim& operator=(Sim const&) = delete;
 
@@ -67,6 +75,14 @@ public:
   // Hands "state" or "set" with its words to the model of the device.
   Model::Answer command(std::string_view device, std::string_view verb, std::vector<std::string> const& args);
 
+  // A descriptor that becomes readable when an open has been closed whole, and the call
+  // that then retires such opens: for the stand-in's own thread.
+  int hangups() const { return m_hangups.lowlevel_fd(); }
+  void retire_closed();
+
+  // Descriptors handed out start here when the process may have them.
+  static constexpr int kFirstNumber = 512;
+
   // Marks the calling thread as the stand-in's own. The loop's clock and its latch
   // belong to the daemon's thread, so what this thread records (a close it notices) is
   // stamped from the monotonic clock the loop's clock reads instead.
@@ -86,21 +102,28 @@ private:
   // Takes the lock and first retires the opens the daemon has closed.
   std::unique_lock<std::mutex> enter();
   void reap();
+  void retire(Model::Open& open);
+  // The open behind a descriptor the daemon passes, or null; with the lock held.
   Model::Open* find(int fd);
-  int take_fault(Request const& request);
+  int take_fault(Received const& request);
   // An ioctl the device does not know is refused with ENOTTY before faults and hooks.
   // Returns what the daemon's call returns: -1 with errno, 0, or the hook's set_result().
   template <class Hook>
-  int answer_ioctl(Model::Open& open, unsigned long code, std::string fields, Hook hook);
+  int answer_ioctl(Model::Open& open, Received& request, Hook hook);
   // Logs the request with its outcome; a refusal (the stand-in's or a model's own
-  // verdict, not an injected fault) also goes to std::cerr. Returns -1 with errno set on
-  // error, else 0.
-  int finish(Request request, int error, bool refusal);
+  // verdict, not an injected fault) also goes to the stand-in's lines. Returns -1 with
+  // errno set on error, else 0.
+  int finish(Received& request, int error, bool refusal);
+  // The log's text of a request.
+  Request describe(Received const& request) const;
 
   std::mutex m_mutex;
   // Declared before m_opens: every open refers to its model.
   std::map<std::string, std::unique_ptr<Model>, std::less<>> m_models;
   std::map<ino_t, std::unique_ptr<Model::Open>> m_opens;
+  // Trusted descriptor numbers (at or above kFirstNumber) to their opens.
+  std::vector<Model::Open*> m_numbers;
+  Fd m_hangups;  // epoll set of the stand-in's ends, ready when one hangs up
   std::vector<Fault> m_faults;
   std::uint64_t m_opened = 0;
   RequestLog m_log;

@@ -24,7 +24,7 @@ Watchdog::Watchdog(std::size_t capacity) : Model(Board::kWatchdog), m_writes(cap
 
 std::vector<Watchdog::Write> Watchdog::writes() const {
   auto const held = lock();
-  return {m_writes.entries().begin(), m_writes.entries().end()};
+  return m_writes.entries();
 }
 
 std::uint64_t Watchdog::dropped_writes() const {
@@ -68,7 +68,7 @@ Model::Answer Watchdog::command(std::string_view verb, std::vector<std::string> 
   Answer answer;
   answer.lines.push_back(std::string("state ") + state_name(m_state));
   answer.lines.push_back("opens " + std::to_string(m_open_count));
-  for (Write const& write : m_writes.entries()) answer.lines.push_back(std::to_string(write.ms) + ' ' + write.text);
+  m_writes.each([&](Write const& write) { answer.lines.push_back(std::to_string(write.ms) + ' ' + write.text); });
   answer.lines.push_back("dropped " + std::to_string(m_writes.dropped()));
   return answer;
 }

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <mutex>
 #include <regex>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -306,6 +307,38 @@ TEST_F(ServerTest, SecondServerOfTheProcessIsRefused) {
   DiagCapture cerr;
   EXPECT_EQ(Server::start(sim), nullptr);
   EXPECT_NE(cerr.text().find("boardsim: control socket " + server->name() + ": "), std::string::npos) << cerr.text();
+}
+
+// A device that notes on which thread it hears of each close.
+class CloseWatch : public BoardSim::Model {
+public:
+  CloseWatch() : Model("/dev/boardsim-closes") {}
+  std::vector<std::thread::id> closes() const {
+    std::lock_guard const held(m_mutex);
+    return m_closes;
+  }
+
+protected:
+  void close(Open&) override {
+    std::lock_guard const held(m_mutex);
+    m_closes.push_back(std::this_thread::get_id());
+  }
+
+private:
+  mutable std::mutex m_mutex;
+  std::vector<std::thread::id> m_closes;
+};
+
+// The daemon closes a device and makes no further request: the stand-in's thread hears
+// the hang-up and retires the open as it happens.
+TEST_F(ServerTest, TheThreadRetiresAnOpenTheDaemonClosed) {
+  auto& watch = sim.add<CloseWatch>();
+  int const fd = Board::io().open("/dev/boardsim-closes", O_RDWR);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  auto const deadline = std::chrono::steady_clock::now() + 5s;
+  while (watch.closes().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
+  EXPECT_EQ(watch.closes(), std::vector<std::thread::id>{server->thread_id()});
 }
 
 // An accept that fails for want of memory or descriptors leaves the client waiting and

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
@@ -17,6 +18,7 @@
 #include "foundation/clock.h"
 #include "foundation/fd.h"
 #include "tests/support/board_fixture.h"
+#include "tests/support/own_process.h"
 
 namespace test {
 namespace {
@@ -29,6 +31,8 @@ constexpr char kOther[] = "/dev/boardsim-other";
 constexpr unsigned long kSetLevel = 0x7e01;  // pointer to Level
 constexpr unsigned long kCount = 0x7e02;     // by value; answers with an event
 constexpr unsigned long kDouble = 0x7e03;   // by value; answers twice the value
+constexpr unsigned long kSwap = 0xC0027e04;  // pointer to Level, its size in the code: swaps the two
+constexpr unsigned long kBlock = 0xC0507e05; // pointer to 80 bytes: the last becomes the first + 1
 constexpr unsigned long kUnknown = 0x7eff;
 
 struct [[gnu::packed]] Level {
@@ -54,16 +58,35 @@ protected:
       case kSetLevel: return "SET_LEVEL";
       case kCount: return "COUNT";
       case kDouble: return "DOUBLE";
+      case kSwap: return "SWAP";
+      case kBlock: return "BLOCK";
       default: return nullptr;
     }
   }
 
-  std::string decode(unsigned long, void const* arg) const override {
-    auto const& record = *static_cast<Level const*>(arg);
-    return "channel=" + std::to_string(record.channel) + " level=" + std::to_string(record.level);
+  std::string decode(unsigned long request, void const* arg) const override {
+    auto const* bytes = static_cast<std::uint8_t const*>(arg);
+    if (request == kBlock) return "first=" + std::to_string(bytes[0]);
+    return "channel=" + std::to_string(bytes[0]) + " level=" + std::to_string(bytes[1]);
+  }
+
+  std::string decode_reply(unsigned long request, void const* arg) const override {
+    auto const* bytes = static_cast<std::uint8_t const*>(arg);
+    if (request == kBlock) return "last=" + std::to_string(bytes[79]);
+    if (request == kSwap) return "swapped=" + std::to_string(bytes[0]) + "/" + std::to_string(bytes[1]);
+    return {};
   }
 
   int ioctl(Open&, unsigned long request, void* arg) override {
+    auto* bytes = static_cast<std::uint8_t*>(arg);
+    if (request == kSwap) {
+      std::swap(bytes[0], bytes[1]);
+      return 0;
+    }
+    if (request == kBlock) {
+      bytes[79] = static_cast<std::uint8_t>(bytes[0] + 1);
+      return 0;
+    }
     if (request != kSetLevel) return EINVAL;
     return static_cast<Level const*>(arg)->level > 15 ? EINVAL : 0;
   }
@@ -211,6 +234,58 @@ TEST_F(SimTest, CloseIsRecordedOnceEveryDescriptorOfTheOpenIsGone) {
   ::close(dup);
   EXPECT_EQ(sim.requests(kDevice, "close"), (std::vector<Request>{{kDevice, "close", "", 0, now()}}));
   EXPECT_EQ(sim.requests(kDevice, "close").size(), 1u);  // recorded once, not at every query
+}
+
+TEST_F(SimTest, OpensAreNumberedAboveTheDaemonsOwnDescriptors) {
+  Fd fd(open_device());
+  EXPECT_GE(fd.lowlevel_fd(), BoardSim::Sim::kFirstNumber);
+  Fd dup(fd);
+  EXPECT_LT(dup.lowlevel_fd(), BoardSim::Sim::kFirstNumber) << "a dup takes the lowest free number";
+  EXPECT_EQ(Board::io().ioctl_value(dup.lowlevel_fd(), kCount, 2), 0) << "and reaches the open all the same";
+  EXPECT_EQ(count_event(fd.lowlevel_fd()), 2u);
+}
+
+// The stand-in hears of no close that leaves a dup behind; the closed number must still
+// be refused as the system refuses it.
+TEST_F(SimTest, ARequestOnAClosedDescriptorIsTheSystemsToRefuse) {
+  int const fd = open_device();
+  int const dup = ::dup(fd);
+  ::close(fd);
+  EXPECT_EQ(Board::io().ioctl_value(fd, kCount, 1), -1);
+  EXPECT_EQ(errno, EBADF);
+  EXPECT_EQ(Board::io().write(fd, "\x01\x02", 2), -1);
+  EXPECT_EQ(errno, EBADF);
+  EXPECT_EQ(Board::io().ioctl_value(dup, kCount, 1), 0);
+  ::close(dup);
+  EXPECT_EQ(Board::io().ioctl_value(dup, kCount, 1), -1);
+  EXPECT_EQ(errno, EBADF);
+  std::vector<std::string> names;
+  for (Request const& r : sim.requests()) names.push_back(r.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"open", "ioctl COUNT", "close"}));
+}
+
+// Short of descriptors above the daemon's own, an open keeps the number the system gave
+// it and is known by its inode like a dup.
+TEST(SimFewDescriptors, OpensKeepTheSystemsNumberAndAreKnownByTheirInode) {
+  std::string const failed = in_own_process([] {
+    Failures f;
+    rlimit const few{256, 256};
+    f.check(::setrlimit(RLIMIT_NOFILE, &few) == 0, "setrlimit");
+    FakeClock clock;
+    BoardSim::Sim sim;
+    sim.add<TestDevice>();
+    int const fd = sim.open(kDevice, O_RDWR | O_NONBLOCK);
+    f.check(fd >= 0 && fd < 256, "the open's own number: " + std::to_string(fd));
+    f.equal(sim.ioctl_value(fd, kCount, 3), 0, "a request on it");
+    int const dup = ::dup(fd);
+    f.equal(sim.ioctl_value(dup, kCount, 1), 0, "a request on its dup");
+    ::close(fd);
+    ::close(dup);
+    f.equal(sim.requests(kDevice, "close").size(), std::size_t{1}, "its close");
+    f.equal(sim.ioctl_value(fd, kCount, 1), -1, "a request after the close");
+    return f.result();
+  });
+  EXPECT_EQ(failed, "");
 }
 
 // --- Paths and descriptors it does not model ------------------------------------------
@@ -363,6 +438,22 @@ TEST_F(SimTest, AHookSetsTheCallsResultAndTheLogShowsIt) {
                                   {kDevice, "ioctl DOUBLE", "value=0x3", EINVAL, now()},
                                   {kDevice, "ioctl DOUBLE", "value=0x4", EIO, now()}}));
   EXPECT_EQ(sim.requests(kDevice, "ioctl COUNT").back().fields, "value=0x1");
+}
+
+TEST_F(SimTest, TheLogShowsARecordAsItWasPassedAndHandedBack) {
+  Fd fd(open_device());
+  Level record{3, 7};
+  ASSERT_EQ(Board::io().ioctl(fd.lowlevel_fd(), kSwap, &record), 0);
+  EXPECT_EQ(record.channel, 7);
+  record = {9, 9};  // the daemon reuses its record: the log keeps its own copy
+  std::uint8_t block[80] = {5};
+  ASSERT_EQ(Board::io().ioctl(fd.lowlevel_fd(), kBlock, block), 0);  // longer than what is kept
+  block[0] = 0;
+  EXPECT_EQ(sim.requests(kDevice, "ioctl SWAP").back().fields, "channel=3 level=7 swapped=7/3");
+  EXPECT_EQ(sim.requests(kDevice, "ioctl BLOCK").back().fields, "first=5 last=6");
+  std::string const head(100, 'w');
+  EXPECT_EQ(Board::io().write(fd.lowlevel_fd(), head.data(), head.size()), -1);  // a wrong size
+  EXPECT_EQ(sim.requests(kDevice, "write").back().fields, "data=\"" + std::string(64, 'w') + "\"... len=100");
 }
 
 TEST_F(SimTest, QueriesFilterByDeviceAndName) {
