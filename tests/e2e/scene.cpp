@@ -108,7 +108,7 @@ std::string in_scene(std::function<std::string()> const& body, unsigned seconds)
       seconds);
 }
 
-Daemon::Daemon(DaemonOptions options) : m_options(std::move(options)), m_output_file("/var/log/daemon-output") {}
+Daemon::Daemon(DaemonOptions options) : m_options(std::move(options)), m_output_file(m_options.output_file) {}
 
 Daemon::~Daemon() {
   if (m_pid > 0) {

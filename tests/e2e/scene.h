@@ -42,6 +42,8 @@ struct DaemonOptions {
   bool detaches = false;
   // Where start() waits for it to listen (the args choose it).
   int port = kPort;
+  // Where its standard output and error go (two daemons at once need two).
+  std::string output_file = "/var/log/daemon-output";
 };
 
 // One run of the daemon with its standard output and error going to a file.
