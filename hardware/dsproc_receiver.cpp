@@ -15,6 +15,7 @@
 namespace Hardware {
 
 Containers::CyclicList dsprocReceivers;
+unsigned dsprocReceiverChanges = 0;
 
 namespace {
 
@@ -43,7 +44,13 @@ Payload payload_of(Board::DsprocEvent const& event) {
 
 // --- the receiver ----------------------------------------------------------------------
 
-DSProcReceiver::DSProcReceiver() { dsprocReceivers.AddToTail(&link); }
+DSProcReceiver::DSProcReceiver() {
+  dsprocReceivers.AddToTail(&link);
+  ++dsprocReceiverChanges;
+}
+
+// The link leaves the list as it goes.
+DSProcReceiver::~DSProcReceiver() { ++dsprocReceiverChanges; }
 
 bool DSProcReceiver::configureVAD(LGCP::VADParams const& params) {
   return DSProcReceiverService::instance().configureVAD(dsproc_timeslot(), params);
@@ -97,7 +104,10 @@ DSProcReceiverService& DSProcReceiverService::instance() {
   return service;
 }
 
-DSProcReceiverService::DSProcReceiverService() { init(); }
+DSProcReceiverService::DSProcReceiverService()
+    : m_receivers(dsprocReceivers, &DSProcReceiver::link, &DSProcReceiver::dsproc_timeslot, dsprocReceiverChanges) {
+  init();
+}
 
 void DSProcReceiverService::init() {
   int const fd = Board::io().open(GetDSPDevName(), O_RDWR | O_NONBLOCK);
@@ -338,6 +348,11 @@ void DSProcReceiverService::dispatch(Board::DsprocEvent const& event) {
     }
   }
 
+  auto const candidates = m_receivers.on(ts);
+  if (candidates.empty()) {
+    if (trace) std::cerr << "receive dsproc event from unknown timeslot " << ts << std::endl;
+    return;
+  }
   // Receivers may share a timeslot (a mixer's input and output): the event goes to the
   // first one it is meant for, and only when none is does the first one drop it.
   auto const takes = [&](DSProcReceiver const& r) {
@@ -348,21 +363,14 @@ void DSProcReceiverService::dispatch(Board::DsprocEvent const& event) {
       default: return true;
     }
   };
-  DSProcReceiver* first = nullptr;
   DSProcReceiver* taker = nullptr;
-  for (Containers::CyclicList& node : dsprocReceivers) {
-    DSProcReceiver* const receiver = Containers::offset(node, &DSProcReceiver::link);
-    if (receiver->dsproc_timeslot() != ts) continue;
-    if (!first) first = receiver;
-    if (takes(*receiver)) {
-      taker = receiver;
+  for (auto const& candidate : candidates) {
+    if (takes(*candidate.receiver)) {
+      taker = candidate.receiver;
       break;
     }
   }
-  if (!first) {
-    if (trace) std::cerr << "receive dsproc event from unknown timeslot " << ts << std::endl;
-    return;
-  }
+  DSProcReceiver const* first = candidates.begin()->receiver;
 
   switch (type) {
     case Board::kDsprocEventVad:

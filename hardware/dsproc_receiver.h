@@ -11,6 +11,7 @@
 #include "foundation/board_requests.h"
 #include "foundation/cyclic_list.h"
 #include "foundation/event.h"
+#include "hardware/receiver_index.h"
 #include "schemas/lgcp.h"
 
 namespace Hardware {
@@ -28,7 +29,7 @@ struct DSProcSDEvent {
 class DSProcReceiver {
 public:
   DSProcReceiver();
-  virtual ~DSProcReceiver() = default;
+  virtual ~DSProcReceiver();
   DSProcReceiver(DSProcReceiver const&) = delete;
   DSProcReceiver& operator=(DSProcReceiver const&) = delete;
 
@@ -80,8 +81,9 @@ private:
   Containers::CyclicList link;
 };
 
-// Every DSP receiver, in construction order.
+// Every DSP receiver, in construction order, and how often one came or went.
 extern Containers::CyclicList dsprocReceivers;
+extern unsigned dsprocReceiverChanges;
 
 class DSProcReceiverService : public Event {
 public:
@@ -120,6 +122,7 @@ private:
   void dispatch(Board::DsprocEvent const& event);
 
   std::uint32_t idCounter = 0;
+  ReceiverIndex<DSProcReceiver> m_receivers;
 };
 
 }  // namespace Hardware

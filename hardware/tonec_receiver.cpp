@@ -14,6 +14,7 @@
 namespace Hardware {
 
 Containers::CyclicList tonecReceivers;
+unsigned tonecReceiverChanges = 0;
 
 namespace {
 
@@ -31,7 +32,13 @@ std::uint16_t low16(ASN1::INTEGER const& value) { return static_cast<std::uint16
 
 // --- the receiver ----------------------------------------------------------------------
 
-TonecReceiver::TonecReceiver() { tonecReceivers.AddToTail(&link); }
+TonecReceiver::TonecReceiver() {
+  tonecReceivers.AddToTail(&link);
+  ++tonecReceiverChanges;
+}
+
+// The link leaves the list as it goes.
+TonecReceiver::~TonecReceiver() { ++tonecReceiverChanges; }
 
 bool TonecReceiver::configureDTMF(LGCP::DTMFParams const& params) {
   return TonecReceiverService::instance().configureDTMF(tonec_timeslot(), params);
@@ -161,7 +168,10 @@ TonecReceiverService& TonecReceiverService::instance() {
   return service;
 }
 
-TonecReceiverService::TonecReceiverService() { init(); }
+TonecReceiverService::TonecReceiverService()
+    : m_receivers(tonecReceivers, &TonecReceiver::link, &TonecReceiver::tonec_timeslot, tonecReceiverChanges) {
+  init();
+}
 
 void TonecReceiverService::init() {
   int const fd = Board::io().open(GetDTMFDevName(), O_RDONLY | O_NONBLOCK);
@@ -324,21 +334,21 @@ void TonecReceiverService::dispatch(Board::DtmfEvent const& event) {
   std::uint32_t const code = event.code, ts = event.ts, timestamp = event.timestamp, id = event.id;
   std::clog << "dtmf event: " << " timestamp=" << timestamp << " timeslot=" << ts << " code=" << code << " id=" << id
             << std::endl;
+  auto const candidates = m_receivers.on(ts);
+  if (candidates.empty()) {
+    std::cerr << "receive tonec event from unknown timeslot " << ts << std::endl;
+    return;
+  }
   // Receivers may share a timeslot (a mixer's input and output): the event goes to the
   // first one it is meant for, and only when none is does the first one drop it.
-  TonecReceiver* first = nullptr;
-  for (Containers::CyclicList& node : tonecReceivers) {
-    TonecReceiver* const receiver = Containers::offset(node, &TonecReceiver::link);
-    if (receiver->tonec_timeslot() != ts) continue;
-    if (!first) first = receiver;
-    if (receiver->enabled && receiver->id == id) {
-      receiver->tonec_event({code, timestamp});
+  for (auto const& candidate : candidates) {
+    if (candidate.receiver->enabled && candidate.receiver->id == id) {
+      candidate.receiver->tonec_event({code, timestamp});
       return;
     }
   }
-  if (!first) {
-    std::cerr << "receive tonec event from unknown timeslot " << ts << std::endl;
-  } else if (!first->enabled) {
+  TonecReceiver const* first = candidates.begin()->receiver;
+  if (!first->enabled) {
     std::clog << "ignore spurious dtmf event (DTMF disabled): " << " timestamp=" << timestamp << " timeslot=" << ts
               << " code=" << code << " id=" << id << std::endl;
   } else {

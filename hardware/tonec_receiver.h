@@ -11,6 +11,7 @@
 #include "foundation/cyclic_list.h"
 #include "foundation/event.h"
 #include "foundation/timer.h"
+#include "hardware/receiver_index.h"
 #include "schemas/lgcp.h"
 #include "schemas/term.h"
 
@@ -28,7 +29,7 @@ public:
   };
 
   TonecReceiver();
-  virtual ~TonecReceiver() = default;
+  virtual ~TonecReceiver();
   TonecReceiver(TonecReceiver const&) = delete;
   TonecReceiver& operator=(TonecReceiver const&) = delete;
 
@@ -79,8 +80,9 @@ private:
   bool dtmfRejectEnabled = false;
 };
 
-// Every tone receiver, in construction order.
+// Every tone receiver, in construction order, and how often one came or went.
 extern Containers::CyclicList tonecReceivers;
+extern unsigned tonecReceiverChanges;
 
 class TonecReceiverService : public Event {
 public:
@@ -113,6 +115,7 @@ private:
   void dispatch(Board::DtmfEvent const& event);
 
   std::uint32_t idCounter = 0;
+  ReceiverIndex<TonecReceiver> m_receivers;
 };
 
 }  // namespace Hardware
