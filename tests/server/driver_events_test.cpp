@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <sstream>
 
 #include "boardsim/control.h"
@@ -233,6 +234,24 @@ TEST_F(DriverEventsTest, ReceiversSharingATimeslotEachGetTheirOwnEvents) {
   EXPECT_NE(log().find("ignore spurious dtmf event:  timestamp=12 timeslot=8 code=3 id=0 rid=" + dtmf_id(8)),
             std::string::npos);
   EXPECT_NE(log().find("ignore spurious dsproc vad event:  timeslot=8 id=0 type=1 rid="), std::string::npos);
+}
+
+TEST_F(DriverEventsTest, ReceiversThatComeAndGoAreFoundFromTheNextEventOn) {
+  auto older = std::make_unique<EventSlot>(30, 31);
+  ASSERT_TRUE(older->enableDTMF(true));
+  std::string const older_id = dtmf_id(31);
+  EXPECT_EQ(signals({"set dtmf event 31 1 1"}, 1), Lines{tonec(30, 1, [](LGCP::TonecCode& c) { c.select_dtmf(1); })});
+  EventSlot newer(32, 31);
+  ASSERT_TRUE(newer.enableDTMF(true));
+  EXPECT_EQ(signals({"set dtmf event 31 2 2"}, 1), Lines{tonec(32, 2, [](LGCP::TonecCode& c) { c.select_dtmf(2); })});
+  older.reset();
+  streams.clear();
+  EXPECT_EQ(signals({"set dtmf event 31 3 3 " + older_id}, 0), Lines{});
+  EXPECT_EQ(log().substr(log().find('\n') + 1), "ignore spurious dtmf event:  timestamp=3 timeslot=31 code=3 id=" +
+                                                     older_id + " rid=" + dtmf_id(31) + "\n")
+      << "the newer receiver is the first on the timeslot now";
+  EXPECT_EQ(signals({"set dtmf event 33 4 4"}, 0), Lines{});
+  EXPECT_EQ(streams.err(), "receive tonec event from unknown timeslot 33\n");
 }
 
 TEST_F(DriverEventsTest, AnEmptyOrShortReadEndsThePassAndTheDeviceStaysWatched) {
