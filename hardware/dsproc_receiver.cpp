@@ -110,19 +110,8 @@ DSProcReceiverService::DSProcReceiverService()
 }
 
 void DSProcReceiverService::init() {
-  int const fd = Board::io().open(GetDSPDevName(), O_RDWR | O_NONBLOCK);
-  if (fd < 0) {
-    Errno const error;
-    std::cerr << "open dsproc fail, VAD proceeding disabled: " << error << std::endl;
-    return;
-  }
-  Bind("DSProcReceiverService::OnEvent", &DSProcReceiverService::OnEvent, this);
-  Schedule(Fd(fd), POLLIN);
-}
-
-std::uint32_t DSProcReceiverService::next_id() {
-  if (++idCounter == 0) idCounter = 1;
-  return idCounter;
+  open_device(GetDSPDevName(), O_RDWR, "open dsproc fail, VAD proceeding disabled: ",
+              "DSProcReceiverService::OnEvent", &DSProcReceiverService::OnEvent, this);
 }
 
 bool DSProcReceiverService::disable(unsigned ts, std::uint32_t mask) {
@@ -298,25 +287,8 @@ void DSProcReceiverService::disableToneAll(DSProcReceiver& receiver) {
 }
 
 void DSProcReceiverService::OnEvent(int fd, short revents) {
-  if (!(revents & POLLIN)) return;
-  // One record per read: a read of nothing or of a piece of a record ends the pass, so
-  // the loop cannot spin on it.
-  for (;;) {
-    Board::DsprocEvent record;
-    ssize_t const got = Board::io().read(fd, &record, sizeof record);
-    if (got < 0) {
-      if (errno == EAGAIN) return;
-      Errno const error;
-      std::cerr << "fail to read from dsproc: " << error << std::endl;
-      return;
-    }
-    if (got == 0) return;
-    if (static_cast<std::size_t>(got) < sizeof record) {
-      std::cerr << "fail to read from dsproc: short record of " << got << " bytes" << std::endl;
-      return;
-    }
-    dispatch(record);
-  }
+  read_records<Board::DsprocEvent>(fd, revents, "fail to read from dsproc: ",
+                               [this](Board::DsprocEvent const& record) { dispatch(record); });
 }
 
 void DSProcReceiverService::dispatch(Board::DsprocEvent const& event) {

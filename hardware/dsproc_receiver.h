@@ -10,7 +10,7 @@
 
 #include "foundation/board_requests.h"
 #include "foundation/cyclic_list.h"
-#include "foundation/event.h"
+#include "hardware/driver_service.h"
 #include "hardware/receiver_index.h"
 #include "schemas/lgcp.h"
 
@@ -85,7 +85,7 @@ private:
 extern Containers::CyclicList dsprocReceivers;
 extern unsigned dsprocReceiverChanges;
 
-class DSProcReceiverService : public Event {
+class DSProcReceiverService : public DriverService {
 public:
   static DSProcReceiverService& instance();
 
@@ -104,14 +104,10 @@ public:
   void disableToneAll(DSProcReceiver& receiver);
   void OnEvent(int fd, short revents);
 
-  // Tests start the id counter where they need it.
-  void set_idCounter(std::uint32_t value) { idCounter = value; }
-
 private:
   DSProcReceiverService();
   ~DSProcReceiverService() override = default;
 
-  std::uint32_t next_id();
   bool enableFunction(DSProcReceiver& receiver, bool on, std::int32_t& state, std::uint32_t& id, std::uint32_t mask,
                       char const* word);
   // DSPROC_DISABLE of `mask`; false when it failed.
@@ -121,7 +117,6 @@ private:
   bool configure(Board::DsprocConfigure const& record, char const* failure);
   void dispatch(Board::DsprocEvent const& event);
 
-  std::uint32_t idCounter = 0;
   ReceiverIndex<DSProcReceiver> m_receivers;
 };
 

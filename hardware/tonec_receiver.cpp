@@ -174,19 +174,8 @@ TonecReceiverService::TonecReceiverService()
 }
 
 void TonecReceiverService::init() {
-  int const fd = Board::io().open(GetDTMFDevName(), O_RDONLY | O_NONBLOCK);
-  if (fd < 0) {
-    Errno const error;
-    std::cerr << "open tonec fail, DTMF proceeding disabled: " << error << std::endl;
-    return;
-  }
-  Bind("TonecReceiverService::OnEvent", &TonecReceiverService::OnEvent, this);
-  Schedule(Fd(fd), POLLIN);
-}
-
-std::uint32_t TonecReceiverService::next_id() {
-  if (++idCounter == 0) idCounter = 1;
-  return idCounter;
+  open_device(GetDTMFDevName(), O_RDONLY, "open tonec fail, DTMF proceeding disabled: ",
+              "TonecReceiverService::OnEvent", &TonecReceiverService::OnEvent, this);
 }
 
 bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
@@ -309,25 +298,8 @@ void TonecReceiverService::translateSelcal(TonecReceiver& receiver, TERM::Selcal
 }
 
 void TonecReceiverService::OnEvent(int fd, short revents) {
-  if (!(revents & POLLIN)) return;
-  // One record per read: a read of nothing or of a piece of a record ends the pass, so
-  // the loop cannot spin on it.
-  for (;;) {
-    Board::DtmfEvent record;
-    ssize_t const got = Board::io().read(fd, &record, sizeof record);
-    if (got < 0) {
-      if (errno == EAGAIN) return;
-      Errno const error;
-      std::cerr << "fail to read from tonec: " << error << std::endl;
-      return;
-    }
-    if (got == 0) return;
-    if (static_cast<std::size_t>(got) < sizeof record) {
-      std::cerr << "fail to read from tonec: short record of " << got << " bytes" << std::endl;
-      return;
-    }
-    dispatch(record);
-  }
+  read_records<Board::DtmfEvent>(fd, revents, "fail to read from tonec: ",
+                               [this](Board::DtmfEvent const& record) { dispatch(record); });
 }
 
 void TonecReceiverService::dispatch(Board::DtmfEvent const& event) {

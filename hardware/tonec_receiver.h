@@ -9,8 +9,8 @@
 #include <cstdint>
 
 #include "foundation/cyclic_list.h"
-#include "foundation/event.h"
 #include "foundation/timer.h"
+#include "hardware/driver_service.h"
 #include "hardware/receiver_index.h"
 #include "schemas/lgcp.h"
 #include "schemas/term.h"
@@ -84,7 +84,7 @@ private:
 extern Containers::CyclicList tonecReceivers;
 extern unsigned tonecReceiverChanges;
 
-class TonecReceiverService : public Event {
+class TonecReceiverService : public DriverService {
 public:
   static TonecReceiverService& instance();
 
@@ -101,20 +101,15 @@ public:
   void translateSelcal(TonecReceiver& receiver, TERM::SelcalCommand const& command);
   void OnEvent(int fd, short revents);
 
-  // Tests start the id counter where they need it.
-  void set_idCounter(std::uint32_t value) { idCounter = value; }
-
 private:
   TonecReceiverService();
   ~TonecReceiverService() override = default;
 
-  std::uint32_t next_id();
   // One by-value request with ts; true unless it failed.
   bool switch_request(unsigned ts, bool on, unsigned long on_code, unsigned long off_code, char const* stem,
                       char const* on_suffix, char const* off_suffix);
   void dispatch(Board::DtmfEvent const& event);
 
-  std::uint32_t idCounter = 0;
   ReceiverIndex<TonecReceiver> m_receivers;
 };
 
