@@ -149,27 +149,39 @@ long resident_kb() {
   return kb;
 }
 
+// One service's device, fed a batch of records at a time through the pair board, with
+// the log stream discarded and the event trace on.
+template <class Service, class Record>
+struct Feed {
+  Feed(char const* device, Record (*make)(unsigned)) : peer(board.io.peers.at(device).lowlevel_fd()) {
+    for (unsigned i = 0; i < kBatch; ++i) batch.push_back(make(i));
+  }
+  // False when a record did not fit the device's queue.
+  bool write() { return write_batch(peer, batch); }
+  void handle() { service.OnEvent(service.lowlevel_fd(), POLLIN); }
+
+  Board256& board = Board256::instance();  // first: the services open their devices on it
+  LoggingDaemon logging;
+  Service& service = Service::instance();
+  int peer;
+  std::vector<Record> batch;
+};
+
 // The handler of `Service` on batches of records, each turn beside a bare read of the
 // same batch from a pair of its own.
 template <class Service, class Record>
 void handler_beside_read(benchmark::State& state, char const* device, Record (*make)(unsigned)) {
-  Board256& board = Board256::instance();
-  LoggingDaemon logging;
-  Service& service = Service::instance();
-  int const peer = board.io.peers.at(device).lowlevel_fd();
+  Feed<Service, Record> feed(device, make);
   int bare[2];
   if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, bare) != 0) {
     state.SkipWithError("socketpair");
     return;
   }
   Fd bare_writer(bare[0]), bare_reader(bare[1]);
-  std::vector<Record> batch;
-  for (unsigned i = 0; i < kBatch; ++i) batch.push_back(make(i));
-
   double handler_s = 0, bare_s = 0;
   long allocations = 0;
   for (auto _ : state) {
-    if (!write_batch(peer, batch) || !write_batch(bare_writer.lowlevel_fd(), batch)) {
+    if (!feed.write() || !write_batch(bare_writer.lowlevel_fd(), feed.batch)) {
       state.SkipWithError("a record did not fit the queue");
       break;
     }
@@ -177,7 +189,7 @@ void handler_beside_read(benchmark::State& state, char const* device, Record (*m
     bare_read<Record>(bare_reader.lowlevel_fd());
     auto const t1 = std::chrono::steady_clock::now();
     long const before = allocation_count();
-    service.OnEvent(service.lowlevel_fd(), POLLIN);
+    feed.handle();
     allocations += allocation_count() - before;
     auto const t2 = std::chrono::steady_clock::now();
     bare_s += seconds_of(t1 - t0);
@@ -196,12 +208,7 @@ void handler_beside_read(benchmark::State& state, char const* device, Record (*m
 // the resident set grew.
 template <class Service, class Record>
 void million(benchmark::State& state, char const* device, Record (*make)(unsigned)) {
-  Board256& board = Board256::instance();
-  LoggingDaemon logging;
-  Service& service = Service::instance();
-  int const peer = board.io.peers.at(device).lowlevel_fd();
-  std::vector<Record> batch;
-  for (unsigned i = 0; i < kBatch; ++i) batch.push_back(make(i));
+  Feed<Service, Record> feed(device, make);
   constexpr long kWarmUpBatches = 1600;
   constexpr long kBatches = kMillion / kBatch;
   static_assert(kBatches * kBatch == kMillion);
@@ -212,11 +219,11 @@ void million(benchmark::State& state, char const* device, Record (*make)(unsigne
         resident_before = resident_kb();
         allocations_before = allocation_count();
       }
-      if (!write_batch(peer, batch)) {
+      if (!feed.write()) {
         state.SkipWithError("a record did not fit the queue");
         return;
       }
-      service.OnEvent(service.lowlevel_fd(), POLLIN);
+      feed.handle();
     }
     long const allocations = allocation_count() - allocations_before;
     state.counters["rss_growth_kb"] = static_cast<double>(resident_kb() - resident_before);

@@ -141,7 +141,10 @@ Model::Answer Dsproc::queue_event(std::vector<std::string> const& args) {
   if (args.size() < 3) return {{}, kEventUsage};
   auto const ts = word(args[1]);
   std::string const& kind = args[2];
-  std::size_t const count = kind == "vad" ? 3 : kind == "sd" || kind == "bss" ? 1 : kind == "tone" || kind == "flags" ? 2 : 0;
+  std::size_t const count = kind == "vad"                     ? 3
+                            : kind == "sd" || kind == "bss"     ? 1
+                            : kind == "tone" || kind == "flags" ? 2
+                                                                : 0;
   if (!ts || count == 0 || (args.size() != 3 + count && args.size() != 4 + count)) return {{}, kEventUsage};
   std::optional<std::uint32_t> words[3];
   for (std::size_t i = 0; i < count; ++i) words[i] = word(args[3 + i]);

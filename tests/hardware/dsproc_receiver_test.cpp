@@ -41,7 +41,8 @@ TEST_F(DspTest, SwitchesReachTheDriverUnlessAlreadyInTheAskedState) {
   EXPECT_TRUE(receiver.enableVAD(true));
   EXPECT_TRUE(receiver.enableVAD(true));
   EXPECT_TRUE(receiver.enableSD(true));
-  EXPECT_EQ(all(), (Lines{"ioctl DSPROC_DISABLE ts=5 mask=0x1", "ioctl DSPROC_ENABLE ts=5 id=" + std::to_string(id) + " mask=0x1",
+  EXPECT_EQ(all(), (Lines{"ioctl DSPROC_DISABLE ts=5 mask=0x1",
+                          "ioctl DSPROC_ENABLE ts=5 id=" + std::to_string(id) + " mask=0x1",
                           "ioctl DSPROC_ENABLE ts=5 id=" + std::to_string(id + 1) + " mask=0x2"}));
   EXPECT_EQ(streams.err(), "DSPROC_DISABLE VAD done: timeslot=5\n"
                            "DSPROC_ENABLE VAD done: timeslot=5 id=" + std::to_string(id) + "\n"

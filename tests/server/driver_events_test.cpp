@@ -227,7 +227,8 @@ TEST_F(DriverEventsTest, ReceiversSharingATimeslotEachGetTheirOwnEvents) {
             (Lines{tonec(20, 11, [](LGCP::TonecCode& c) { c.select_dtmf(2); }), vad(20, 0, -1)}));
   streams.clear();
   traces.signalling.events = true;
-  EXPECT_EQ(signals({"set dtmf event 8 3 12 0", "set dsp event 8 vad 1 0 0 0", "set dsp event 8 flags 0x20000000 0x20000000"},
+  EXPECT_EQ(signals({"set dtmf event 8 3 12 0", "set dsp event 8 vad 1 0 0 0",
+                     "set dsp event 8 flags 0x20000000 0x20000000"},
                     1),
             Lines{vad(20, 1, -1)})
       << "an event for neither is the first's to drop; flags go to the first";

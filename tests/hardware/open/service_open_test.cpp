@@ -59,7 +59,8 @@ TEST(ServiceOpen, ToneServiceRetriesTheOpenOnlyToConfigure) {
                       "configure IVA fail: (interface not opened) timeslot=5\n"
                       "DTMF_ENABLE_DETECTOR done: timeslot=5 id=2\n",
                       "error stream after the retry");
-              f.equal(board.sim.requests(Board::kDtmf, "open").back().fields, "flags=O_RDONLY|O_NONBLOCK", "the tone device is opened read-only");
+              f.equal(board.sim.requests(Board::kDtmf, "open").back().fields, "flags=O_RDONLY|O_NONBLOCK",
+                      "the tone device is opened read-only");
               return f.result();
             }),
             "");
