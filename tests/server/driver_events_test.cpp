@@ -160,6 +160,22 @@ TEST_F(DriverEventsTest, DspEventsBecomeVadSdBssSelcalAndTonePresenceSignals) {
   EXPECT_EQ(log().find("dsproc"), std::string::npos) << "no event lines without the trace switch";
 }
 
+TEST_F(DriverEventsTest, AFreshReceiverTakesVadOfIdZeroFlagsAndTonesButNoBss) {
+  EventSlot slot(14, 40);
+  LGCP::Signal sd, selcal;
+  sd.select_sd().set_sd_rx(false);
+  selcal.select_selcal().set_in_progress(false);
+  LGCP::TonePresence silent;
+  silent.set_freq(400);
+  silent.set_presence(false);
+  EXPECT_EQ(signals({"set dsp event 40 vad 3 1 1 0", "set dsp event 40 bss 2.5 0", "set dsp event 40 sd 0 0",
+                     "set dsp event 40 flags 0 0x80000000 9", "set dsp event 40 tone 400 0 9"},
+                    4),
+            (Lines{vad(14, 1, 1), signal_text(14, sd), signal_text(14, selcal),
+                   tonec(14, 0, [&](LGCP::TonecCode& c) { c.select_tone_presence(silent); })}))
+      << "VAD and SD never switched pass with the id 0 they hold; BSS starts off";
+}
+
 TEST_F(DriverEventsTest, RtpEventsOfTypeOneBecomeRtpSignals) {
   EventSlot slot(3, 2);
   slot.processRtpEvent(Board::rtp_event{1, 250, 4000, {}});
