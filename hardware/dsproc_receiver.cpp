@@ -23,7 +23,7 @@ constexpr int kVadVersion2 = 2;
 // The VAD record of a driver before version 2.
 constexpr std::uint32_t kVadWords[3] = {3, 127, 0};
 
-// What a dropped event's trace line names.
+// The fields the trace lines of an event name.
 struct Fields {
   Board::DsprocEvent const& event;
 };
@@ -38,6 +38,33 @@ Payload payload_of(Board::DsprocEvent const& event) {
   Payload payload;
   std::memcpy(&payload, event.payload, sizeof payload);
   return payload;
+}
+
+// The trace lines of an event: its fields, then its payload by type.
+void trace(Board::DsprocEvent const& event) {
+  std::clog << "dsproc event: " << Fields{event} << std::endl;
+  switch (event.type) {
+    case Board::kDsprocEventVad: {
+      auto const vad = payload_of<Board::dsproc_vad_event>(event);
+      std::clog << "dsproc vad event: " << " dir_mask=" << std::uint32_t{vad.dir_mask}
+                << " vad_rx=" << std::int32_t{vad.vad_rx} << " vad_tx=" << std::int32_t{vad.vad_tx} << std::endl;
+      break;
+    }
+    case Board::kDsprocEventSd:
+      std::clog << "dsproc sd event: " << " sd_rx=" << std::int32_t{payload_of<Board::dsproc_sd_event>(event).sd_rx}
+                << std::endl;
+      break;
+    case Board::kDsprocEventBss:
+      std::clog << "dsproc bss event: " << " score=" << float{payload_of<Board::dsproc_bss_event>(event).score}
+                << std::endl;
+      break;
+    case Board::kDsprocEventFlags: {
+      auto const flags = payload_of<Board::dsproc_flags_event>(event);
+      std::clog << "dsproc flags event: " << std::hex << " flags=" << std::uint32_t{flags.flags}
+                << ", mask=" << std::uint32_t{flags.mask} << std::dec << std::endl;
+      break;
+    }
+  }
 }
 
 }  // namespace
@@ -288,41 +315,16 @@ void DSProcReceiverService::disableToneAll(DSProcReceiver& receiver) {
 
 void DSProcReceiverService::OnEvent(int fd, short revents) {
   read_records<Board::DsprocEvent>(fd, revents, "fail to read from dsproc: ",
-                               [this](Board::DsprocEvent const& record) { dispatch(record); });
+                                   [this](Board::DsprocEvent const& record) { dispatch(record); });
 }
 
 void DSProcReceiverService::dispatch(Board::DsprocEvent const& event) {
-  bool const trace = traces.signalling.events;
+  bool const tracing = traces.signalling.events;
   std::uint32_t const ts = event.ts, id = event.id, type = event.type;
-  if (trace) {
-    std::clog << "dsproc event: " << Fields{event} << std::endl;
-    switch (type) {
-      case Board::kDsprocEventVad: {
-        auto const vad = payload_of<Board::dsproc_vad_event>(event);
-        std::clog << "dsproc vad event: " << " dir_mask=" << std::uint32_t{vad.dir_mask}
-                  << " vad_rx=" << std::int32_t{vad.vad_rx} << " vad_tx=" << std::int32_t{vad.vad_tx} << std::endl;
-        break;
-      }
-      case Board::kDsprocEventSd:
-        std::clog << "dsproc sd event: " << " sd_rx=" << std::int32_t{payload_of<Board::dsproc_sd_event>(event).sd_rx}
-                  << std::endl;
-        break;
-      case Board::kDsprocEventBss:
-        std::clog << "dsproc bss event: " << " score=" << float{payload_of<Board::dsproc_bss_event>(event).score}
-                  << std::endl;
-        break;
-      case Board::kDsprocEventFlags: {
-        auto const flags = payload_of<Board::dsproc_flags_event>(event);
-        std::clog << "dsproc flags event: " << std::hex << " flags=" << std::uint32_t{flags.flags}
-                  << ", mask=" << std::uint32_t{flags.mask} << std::dec << std::endl;
-        break;
-      }
-    }
-  }
-
+  if (tracing) trace(event);
   auto const candidates = m_receivers.on(ts);
   if (candidates.empty()) {
-    if (trace) std::cerr << "receive dsproc event from unknown timeslot " << ts << std::endl;
+    if (tracing) std::cerr << "receive dsproc event from unknown timeslot " << ts << std::endl;
     return;
   }
   // Receivers may share a timeslot (a mixer's input and output): the event goes to the
@@ -349,9 +351,9 @@ void DSProcReceiverService::dispatch(Board::DsprocEvent const& event) {
     case Board::kDsprocEventSd: {
       if (!taker) {
         bool const off = (type == Board::kDsprocEventVad ? first->vadState : first->sdState) == 0;
-        if (trace && off)
+        if (tracing && off)
           std::clog << "ignore spurious dsproc vad event (dsproc disabled): " << Fields{event} << std::endl;
-        else if (trace)
+        else if (tracing)
           std::clog << "ignore spurious dsproc vad event: " << Fields{event}
                     << " rid=" << (type == Board::kDsprocEventVad ? first->vadId : first->sdId) << std::endl;
         return;
@@ -369,7 +371,7 @@ void DSProcReceiverService::dispatch(Board::DsprocEvent const& event) {
     }
     case Board::kDsprocEventBss: {
       if (!taker) {
-        if (trace) std::clog << "ignore spurious dsproc bss event (dsproc disabled): " << Fields{event} << std::endl;
+        if (tracing) std::clog << "ignore spurious dsproc bss event (dsproc disabled): " << Fields{event} << std::endl;
         return;
       }
       auto const bss = payload_of<Board::dsproc_bss_event>(event);

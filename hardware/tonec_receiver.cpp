@@ -299,7 +299,7 @@ void TonecReceiverService::translateSelcal(TonecReceiver& receiver, TERM::Selcal
 
 void TonecReceiverService::OnEvent(int fd, short revents) {
   read_records<Board::DtmfEvent>(fd, revents, "fail to read from tonec: ",
-                               [this](Board::DtmfEvent const& record) { dispatch(record); });
+                                 [this](Board::DtmfEvent const& record) { dispatch(record); });
 }
 
 void TonecReceiverService::dispatch(Board::DtmfEvent const& event) {
