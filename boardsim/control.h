@@ -22,7 +22,8 @@
 //                                them allowed ("01 02ff")
 //   watchdog                     "state misc/gw-wd": the watchdog's state and writes
 //
-// The lines of each model's state are described beside the model (hal.h, watchdog.h).
+// The lines of each model's state and its "set" lines are described beside the model
+// (hal.h, watchdog.h, tonec.h, dsproc.h).
 
 #include <string>
 #include <string_view>

@@ -1,8 +1,10 @@
 #include "boardsim/daemon_board.h"
 
+#include "boardsim/dsproc.h"
 #include "boardsim/hal.h"
 #include "boardsim/server.h"
 #include "boardsim/sim.h"
+#include "boardsim/tonec.h"
 #include "boardsim/watchdog.h"
 #include "foundation/board_io.h"
 
@@ -14,6 +16,8 @@ Sim& daemon_sim() {
     auto* const made = new Sim;
     made->add<Watchdog>();
     made->add<Hal>();
+    made->add<Tonec>();
+    made->add<Dsproc>();
     Board::install(made);
     return made;
   }();

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "foundation/board_requests.h"
+#include "hardware/dsproc_receiver.h"
+#include "hardware/tonec_receiver.h"
 #include "schemas/acp.h"
 #include "schemas/lemzgw.h"
 #include "schemas/lgcp.h"
@@ -88,6 +91,16 @@ public:
   void OnProtoLemzEvent(LEMZGW::ProtoLemzPackets const& packets);
   void OnSDEvent(LGCP::SDEvent const& event);
   void OnRtpEvent(LGCP::RtpEvent const& event);
+
+  // Driver events turned into signals, worded alike for every family (slot_events.cpp).
+  void processTonecEvent(Hardware::TonecReceiver::Params const& params);
+  void processToneGenEvent();
+  void processToneFltEvent(Board::dsproc_tone_event const* event);
+  void processVADEvent(Hardware::DSProcVADEvent const& event);
+  void processFlagsEvent(Board::dsproc_flags_event const* event);
+  void processBSSEvent(Board::dsproc_bss_event const* event);
+  void processSDEvent(Hardware::DSProcSDEvent const& event);
+  void processRtpEvent(Board::rtp_event const& event);
 
   // The only changes of the connection graph: receivers stay in connection order, each
   // listed once.

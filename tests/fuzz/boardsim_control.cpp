@@ -10,8 +10,10 @@
 #include <unistd.h>
 
 #include "boardsim/control.h"
+#include "boardsim/dsproc.h"
 #include "boardsim/hal.h"
 #include "boardsim/sim.h"
+#include "boardsim/tonec.h"
 #include "boardsim/watchdog.h"
 #include "foundation/board_io.h"
 #include "tests/fuzz/support.h"
@@ -31,6 +33,12 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   // An open to deliver into; its events are dropped with it.
   int const hal = sim.open(Board::kHal, O_RDWR | O_NONBLOCK);
   check(hal >= 0);
+  // The tone and DSP models, each with an open, so that set, state and deliver reach them.
+  sim.add<BoardSim::Tonec>();
+  sim.add<BoardSim::Dsproc>();
+  int const dtmf = sim.open(Board::kDtmf, O_RDONLY | O_NONBLOCK);
+  int const dsp = sim.open(Board::kDsp, O_RDWR | O_NONBLOCK);
+  check(dtmf >= 0 && dsp >= 0);
 
   std::string_view input(reinterpret_cast<char const*>(data), size);
   while (!input.empty()) {
@@ -44,5 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     input.remove_prefix(std::min(end + 1, input.size()));
   }
   ::close(hal);
+  ::close(dtmf);
+  ::close(dsp);
   return 0;
 }

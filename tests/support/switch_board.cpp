@@ -1,5 +1,7 @@
 #include "tests/support/switch_board.h"
 
+#include "boardsim/dsproc.h"
+#include "boardsim/tonec.h"
 #include "boardsim/watchdog.h"
 #include "foundation/board_io.h"
 
@@ -10,7 +12,12 @@ namespace {
 struct Shared {
   BoardSim::Sim sim;
   BoardSim::Hal* hal;
-  Shared() : hal(&sim.add<BoardSim::Hal>()) { sim.add<BoardSim::Watchdog>(); }
+  Shared() : hal(&sim.add<BoardSim::Hal>()) {
+    sim.add<BoardSim::Watchdog>();
+    // The tone and DSP services also keep their devices for the whole process.
+    sim.add<BoardSim::Tonec>();
+    sim.add<BoardSim::Dsproc>();
+  }
 };
 
 // Never destroyed: HwMux's descriptor belongs to it until the process ends.

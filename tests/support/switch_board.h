@@ -1,7 +1,8 @@
 #pragma once
-// One stand-in with the switch and the watchdog for a whole test program. HwMux opens
-// "/dev/hal" once per process and keeps the descriptor, so the stand-in behind it must
-// outlive every test; each test installs it and clears its request log.
+// One stand-in with the switch, the watchdog and the tone and DSP devices for a whole
+// test program. HwMux opens "/dev/hal" once per process and keeps the descriptor (so do
+// the tone and DSP services theirs), so the stand-in behind it must outlive every test;
+// each test installs it and clears its request log.
 
 #include "boardsim/hal.h"
 #include "boardsim/sim.h"

@@ -1,0 +1,117 @@
+// Arbitrary driver records into the tone and DSP devices, read by their services and
+// handed to slots that turn them into signals: the handlers return, nothing crashes, and
+// every signal the slots raise encodes.
+//
+// Input: datagrams, each a head byte and up to 40 bytes. The head's low bit picks the
+// device (0 "/dev/dtmf", 1 "/dev/dsp"), the rest modulo 41 is the length (a last
+// datagram cut short takes what is left). Each datagram is followed by one loop pass.
+
+#include <poll.h>
+
+#include <cstdint>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <vector>
+
+#include "asn1/coder_env.h"
+#include "boardsim/dsproc.h"
+#include "boardsim/sim.h"
+#include "boardsim/tonec.h"
+#include "foundation/board_io.h"
+#include "foundation/dpc.h"
+#include "foundation/multiplexer.h"
+#include "foundation/timer.h"
+#include "foundation/trace_ctl.h"
+#include "server/control_server.h"
+#include "server/slots.h"
+#include "tests/fuzz/support.h"
+#include "tests/server/event_slot.h"
+
+namespace {
+
+using fuzz::check;
+
+constexpr std::size_t kMaxDatagram = 40;
+
+// Sees every signal before the controller would, and encodes it as the server does.
+struct EncodeCheck : CtrlSrv::Service {
+  void OnConnect() override {}
+  void OnDisconnect() override {}
+  bool OnCommand(LGCP::Command const&) override { return false; }
+  void OnSignal(LGCP::Signal const& signal) override {
+    LGCP::Message message;
+    message.set_slot(0);
+    message.set_pdu().select_signal(signal);
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per);
+    std::vector<char> bytes;
+    check(ASN1::encode(message, &env, std::back_inserter(bytes)));
+  }
+};
+
+int poll_now(pollfd* records, nfds_t count, int) { return ::poll(records, count, 0); }
+
+// One loop pass: deferred calls run twice before its poll and once more at the start of
+// the next pass, which the third call ends.
+void run_pass() {
+  struct Counter {
+    int calls = 0;
+    Dpc dpc;
+    Timer far;  // something to wait for: a loop with nothing to wait on is a hang
+    void step() {
+      if (++calls == 3) multiplexer.terminate();
+    }
+    void never() {}
+  } counter;
+  counter.dpc.Bind(&counter, &Counter::step);
+  counter.dpc.Activate();
+  counter.far.set(3600000, &Counter::never, &counter);
+  multiplexer.run(false, true);
+}
+
+struct Setup {
+  fuzz::NullBuffer null;
+  BoardSim::Sim sim{16};
+  EncodeCheck encode;
+  CtrlSrv::Server server;
+  std::vector<std::unique_ptr<test_server::EventSlot>> slots;
+
+  Setup() {
+    std::cout.rdbuf(&null);
+    std::cerr.rdbuf(&null);
+    std::clog.rdbuf(&null);
+    multiplexer.set_poll_function(&poll_now);
+    traces.signalling.events = true;
+    sim.add<BoardSim::Tonec>();
+    sim.add<BoardSim::Dsproc>();
+    Board::install(&sim);
+    server.Bind(&encode);
+    server.Bind(&Slots::instance());
+    // Timeslots 0, 1 and 2, two slots sharing 1; ids 1, 2, ... go to the enables in
+    // order, so small ids in the input hit them.
+    for (auto [id, ts] : {std::pair{0, 0u}, {1, 1u}, {2, 1u}, {3, 2u}}) {
+      slots.push_back(std::make_unique<test_server::EventSlot>(id, ts));
+      test_server::EventSlot& slot = *slots.back();
+      if (id != 1) slot.enableDTMF(true);
+      if (id != 2) slot.enableVAD(true);
+      if (id != 0) slot.enableSD(true);
+      if (id == 2 || id == 3) slot.enableBSS(true);
+    }
+  }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size) {
+  static Setup setup;
+  for (std::size_t at = 0; at < size;) {
+    std::uint8_t const head = data[at++];
+    std::size_t const length = std::min<std::size_t>((head >> 1) % (kMaxDatagram + 1), size - at);
+    char const* device = head & 1 ? Board::kDsp : Board::kDtmf;
+    check(setup.sim.deliver(device, data + at, length));
+    at += length;
+    run_pass();
+  }
+  return 0;
+}
