@@ -90,6 +90,10 @@ std::string Dsproc::decode(unsigned long request, void const* arg) const {
   }
 }
 
+std::size_t Dsproc::record_size(unsigned long request) const {
+  return request == Board::DSPROC_CONFIGURE ? 0 : Model::record_size(request);
+}
+
 int Dsproc::ioctl(Open&, unsigned long request, void* arg) {
   switch (request) {
     case Board::DSPROC_CONFIGURE:

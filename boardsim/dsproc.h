@@ -51,6 +51,8 @@ public:
 protected:
   char const* request_name(unsigned long request) const override;
   std::string decode(unsigned long request, void const* arg) const override;
+  // A configure's text depends on the VAD version set when it came: decoded at once.
+  std::size_t record_size(unsigned long request) const override;
   int ioctl(Open& open, unsigned long request, void* arg) override;
   int ioctl_value(Open& open, unsigned long request, unsigned long value) override;
   Answer command(std::string_view verb, std::vector<std::string> const& args) override;

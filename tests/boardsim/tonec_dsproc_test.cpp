@@ -137,6 +137,10 @@ TEST_F(ToneDspModelTest, DsprocRefusesWhatADriverWouldAndAnswersItsVersion) {
   configure.params.vad_v2 = {300, 900, 40};
   EXPECT_EQ(request(dsp, Board::DSPROC_CONFIGURE, configure), 0);
   EXPECT_EQ(last(Board::kDsp), "/dev/dsp ioctl DSPROC_CONFIGURE ts=5 kind=VAD voice=300 silence=900 energy=40");
+  auto const configures = sim.requests(Board::kDsp, "ioctl DSPROC_CONFIGURE");
+  ASSERT_GE(configures.size(), 2u);
+  EXPECT_EQ(configures[configures.size() - 2].fields, "ts=5 kind=VAD words=3,127,251")
+      << "logged as the version then read it";
   configure.kind = Board::kDsprocDelays;
   configure.params.delays = {8, 16};
   EXPECT_EQ(request(dsp, Board::DSPROC_CONFIGURE, configure), 0);
