@@ -207,8 +207,13 @@ bool InvalidTracer::part(AbstractData const& value, std::string const& prefix) {
 
 bool InvalidTracer::do_visit(SEQUENCE_OF_Base const& v) {
   if (!size(v, v.size(), "SEQUENCE OF")) return false;
-  for (unsigned i = 0; i < v.size(); ++i)
-    if (!part(*v.begin()[i], "[" + std::to_string(i) + "]")) return false;
+  for (unsigned i = 0; i < v.size(); ++i) {
+    // Appended step by step: g++ 12 sees a false overlap (-Wrestrict) in "[" + ... + "]".
+    std::string prefix = "[";
+    prefix += std::to_string(i);
+    prefix += ']';
+    if (!part(*v.begin()[i], prefix)) return false;
+  }
   return true;
 }
 
