@@ -5,6 +5,7 @@
 #include "boardsim/server.h"
 #include "boardsim/sim.h"
 #include "boardsim/tonec.h"
+#include "boardsim/voice.h"
 #include "boardsim/watchdog.h"
 #include "foundation/board_io.h"
 
@@ -18,6 +19,7 @@ Sim& daemon_sim() {
     made->add<Hal>();
     made->add<Tonec>();
     made->add<Dsproc>();
+    made->add<Voice>();
     Board::install(made);
     return made;
   }();

@@ -258,3 +258,24 @@ struct [[gnu::packed]] rtp_event {
 static_assert(sizeof(rtp_event) == 36);
 
 }  // namespace Board
+
+namespace Board {
+
+// --- Board::kVoice: the voice driver ----------------------------------------------------
+
+// Pointer to a codec mask (u32: 1 g711, 2 g723, 4 g729, 8 g711mcc, 65 universal); the
+// request returns the channels available for it.
+inline constexpr unsigned long VOICE_CODEC_CAPACITY = 0x40045602;
+struct [[gnu::packed]] VoiceCodecMask {
+  std::uint32_t mask;
+};
+static_assert(sizeof(VoiceCodecMask) == 4);
+
+// Fills the driver's version record, five words the server keeps uninterpreted.
+inline constexpr unsigned long VOICE_VERSION = 0x4014560a;
+struct [[gnu::packed]] VoiceVersion {
+  std::uint32_t words[5];
+};
+static_assert(sizeof(VoiceVersion) == 20);
+
+}  // namespace Board

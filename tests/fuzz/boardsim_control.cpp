@@ -14,6 +14,7 @@
 #include "boardsim/hal.h"
 #include "boardsim/sim.h"
 #include "boardsim/tonec.h"
+#include "boardsim/voice.h"
 #include "boardsim/watchdog.h"
 #include "foundation/board_io.h"
 #include "tests/fuzz/support.h"
@@ -39,6 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   int const dtmf = sim.open(Board::kDtmf, O_RDONLY | O_NONBLOCK);
   int const dsp = sim.open(Board::kDsp, O_RDWR | O_NONBLOCK);
   check(dtmf >= 0 && dsp >= 0);
+  sim.add<BoardSim::Voice>();
+  int const voice = sim.open(Board::kVoice, O_RDONLY);
+  check(voice >= 0);
 
   std::string_view input(reinterpret_cast<char const*>(data), size);
   while (!input.empty()) {
@@ -54,5 +58,6 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   ::close(hal);
   ::close(dtmf);
   ::close(dsp);
+  ::close(voice);
   return 0;
 }

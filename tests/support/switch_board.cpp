@@ -2,6 +2,7 @@
 
 #include "boardsim/dsproc.h"
 #include "boardsim/tonec.h"
+#include "boardsim/voice.h"
 #include "boardsim/watchdog.h"
 #include "foundation/board_io.h"
 
@@ -17,6 +18,7 @@ struct Shared {
     // The tone and DSP services also keep their devices for the whole process.
     sim.add<BoardSim::Tonec>();
     sim.add<BoardSim::Dsproc>();
+    sim.add<BoardSim::Voice>();
   }
 };
 
