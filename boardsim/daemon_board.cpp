@@ -1,6 +1,7 @@
 #include "boardsim/daemon_board.h"
 
 #include "boardsim/hal.h"
+#include "boardsim/mcc.h"
 #include "boardsim/server.h"
 #include "boardsim/sim.h"
 #include "boardsim/watchdog.h"
@@ -13,7 +14,8 @@ Sim& daemon_sim() {
   static Sim* const sim = [] {
     auto* const made = new Sim;
     made->add<Watchdog>();
-    made->add<Hal>();
+    Hal& hal = made->add<Hal>();
+    made->add<Mcc>(hal);
     Board::install(made);
     return made;
   }();

@@ -11,9 +11,11 @@
 
 #include "boardsim/control.h"
 #include "boardsim/hal.h"
+#include "boardsim/mcc.h"
 #include "boardsim/sim.h"
 #include "boardsim/watchdog.h"
 #include "foundation/board_io.h"
+#include "foundation/board_requests.h"
 #include "tests/fuzz/support.h"
 
 namespace {
@@ -26,11 +28,15 @@ bool is_last(std::string const& line) { return line == "ok" || line.starts_with(
 
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size) {
   BoardSim::Sim sim(64);
-  sim.add<BoardSim::Hal>();
+  sim.add<BoardSim::Mcc>(sim.add<BoardSim::Hal>());
   sim.add<BoardSim::Watchdog>(8);
   // An open to deliver into; its events are dropped with it.
   int const hal = sim.open(Board::kHal, O_RDWR | O_NONBLOCK);
   check(hal >= 0);
+  // A channel on port 1024, for injected frames to reach.
+  int const mcc = sim.open(Board::kMccControl, O_RDWR | O_NONBLOCK);
+  Board::MccAllocate channel{0, 512, 0, 1, 1};
+  check(mcc >= 0 && sim.ioctl(mcc, Board::MCC_ALLOCATE, &channel) == 0);
 
   std::string_view input(reinterpret_cast<char const*>(data), size);
   while (!input.empty()) {
@@ -43,6 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     }
     input.remove_prefix(std::min(end + 1, input.size()));
   }
+  ::close(mcc);
   ::close(hal);
   return 0;
 }
