@@ -30,6 +30,9 @@
 #include "server/slots.h"
 #include "signalling/isdn_factory.h"
 #include "signalling/pstn_factory.h"
+#include "slots/hdlc/hdlc_slot.h"
+#include "slots/mcc/mcc_slot.h"
+#include "slots/t38/t38_soft_slot.h"
 
 namespace {
 
@@ -135,9 +138,12 @@ int main(int argc, char** argv) {
   }
 
   PstnFactory::instance();
+  MccFactory::instance();
+  T38SoftFactory::instance();
   IsdnFactory::instance();
   RtpLEMZFactory::instance();
   RtpED137Factory::instance();
+  HdlcSlotFactory::instance();
   HwMux::instance();
   MonitoringCtl::instance().Configure(configuration);
 

@@ -8,21 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "radio/rtp_ed137_factory.h"
-#include "radio/rtp_lemz_factory.h"
 #include "server/slot_factory.h"
-#include "signalling/isdn_factory.h"
-#include "signalling/pstn_factory.h"
 #include "slots/trunk/trunk_slot.h"
+#include "tests/slots/start_up_factories.h"
 
 namespace {
 
 TEST(Registry, StartUpOrderGivesTheOrderOfAsking) {
-  // As start-up makes them.
-  PstnFactory::instance();
-  IsdnFactory::instance();
-  RtpLEMZFactory::instance();
-  RtpED137Factory::instance();
+  test::make_start_up_factories();
 
   std::vector<std::string> asked;
   for (SlotFactory* f = firstFactory; f; f = f->next()) {
@@ -31,9 +24,10 @@ TEST(Registry, StartUpOrderGivesTheOrderOfAsking) {
     asked.push_back(name);
   }
   std::vector<std::string> const expected = {
-      "RTP Ext ED137", "RTP Ext LEMZ", "ISDN",        "PSTN",        "TrunksBRI 7", "TrunksBRI 6",
-      "TrunksBRI 5",   "TrunksBRI 4",  "TrunksBRI 3", "TrunksBRI 2", "TrunksBRI 1", "TrunksBRI 0",
-      "Trunks 3",      "Trunks 2",     "Trunks 1",    "Trunks 0"};
+      "HdlcSlotFactory", "RTP Ext ED137", "RTP Ext LEMZ", "ISDN",        "T.38 soft",   "MCC",
+      "PSTN",            "TrunksBRI 7",   "TrunksBRI 6",  "TrunksBRI 5", "TrunksBRI 4", "TrunksBRI 3",
+      "TrunksBRI 2",     "TrunksBRI 1",   "TrunksBRI 0",  "Trunks 3",    "Trunks 2",    "Trunks 1",
+      "Trunks 0"};
   EXPECT_EQ(asked, expected);
 }
 
