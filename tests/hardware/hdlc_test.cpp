@@ -15,6 +15,7 @@
 #include "hardware/hw_mux.h"
 #include "tests/protocol/link_harness.h"
 #include "tests/support/board_fixture.h"
+#include "tests/support/logged_requests.h"
 #include "tests/support/switch_board.h"
 #include "tests/support/test_files.h"
 #include "tests/support/trace_scope.h"
@@ -67,12 +68,7 @@ protected:
     BoardSim::hex_bytes(hex, bytes);
     return bytes;
   }
-  Lines fields(std::string const& device, std::string const& request) {
-    Lines lines;
-    for (auto const& r : sim().requests(device, request))
-      lines.push_back(r.error ? r.fields + " -> " + BoardSim::errno_name(r.error) : r.fields);
-    return lines;
-  }
+  Lines fields(std::string const& device, std::string const& request) { return test::logged_fields(sim(), device, request); }
   // A few passes of the loop.
   static void run() { test::run_until([] { return false; }, 20); }
   // Passes until `done`; the loop stops before the descriptors of the pass that saw it.
