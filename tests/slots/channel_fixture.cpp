@@ -10,7 +10,7 @@
 
 namespace test {
 
-ChannelFixture::ChannelFixture() {
+ChannelHarness::ChannelHarness() {
   make_start_up_factories();
   HwMux::instance();
   Slots::instance().set_release_pause(std::chrono::milliseconds(0));
@@ -20,9 +20,9 @@ ChannelFixture::ChannelFixture() {
   run_until([&] { return watch.connects == 1; }, 100);
 }
 
-ChannelFixture::~ChannelFixture() { server.Deactivate(); }
+ChannelHarness::~ChannelHarness() { server.Deactivate(); }
 
-int ChannelFixture::answer(LGCP::Message const& message) {
+int ChannelHarness::answer(LGCP::Message const& message) {
   controller.send(message);
   int const wanted = message.get_seq().getValue();
   Messages answers;
@@ -41,21 +41,32 @@ int ChannelFixture::answer(LGCP::Message const& message) {
   return lgcp_test::error_of(answers[0]);
 }
 
-bool ChannelFixture::command(LGCP::Message const& message) { return answer(message) == -1; }
+bool ChannelHarness::command(LGCP::Message const& message) { return answer(message) == -1; }
 
-void ChannelFixture::run(unsigned ms) {
+void ChannelHarness::run(unsigned ms) {
   run_until([] { return false; }, ms);
   for (LGCP::Message& m : controller.pending()) kept.push_back(std::move(m));
 }
 
-ChannelFixture::Messages ChannelFixture::take(std::function<bool(LGCP::Message const&)> const& match) {
+bool ChannelHarness::wait_for(std::function<bool(LGCP::Message const&)> const& match, unsigned ms) {
+  return run_real_until(
+      [&] {
+        for (LGCP::Message& m : controller.pending()) kept.push_back(std::move(m));
+        for (LGCP::Message const& m : kept)
+          if (m.get_pdu().signal_isSelected() && match(m)) return true;
+        return false;
+      },
+      ms);
+}
+
+ChannelHarness::Messages ChannelHarness::take(std::function<bool(LGCP::Message const&)> const& match) {
   Messages taken, left;
   for (LGCP::Message& m : kept) (m.get_pdu().signal_isSelected() && match(m) ? taken : left).push_back(std::move(m));
   kept = std::move(left);
   return taken;
 }
 
-std::vector<std::vector<std::string>> ChannelFixture::batches(int slot) {
+std::vector<std::vector<std::string>> ChannelHarness::batches(int slot) {
   std::vector<std::vector<std::string>> found;
   for (LGCP::Message const& m :
        take([&](LGCP::Message const& m) { return lgcp_test::slot_of(m) == slot && lgcp_test::packages_of(m); }))
@@ -63,7 +74,7 @@ std::vector<std::vector<std::string>> ChannelFixture::batches(int slot) {
   return found;
 }
 
-std::vector<std::string> ChannelFixture::received_data(int slot) {
+std::vector<std::string> ChannelHarness::received_data(int slot) {
   std::vector<std::string> found;
   for (LGCP::Message const& m :
        take([&](LGCP::Message const& m) { return lgcp_test::slot_of(m) == slot && lgcp_test::user_data_of(m); }))
@@ -71,7 +82,7 @@ std::vector<std::string> ChannelFixture::received_data(int slot) {
   return found;
 }
 
-int ChannelFixture::last_port() {
+int ChannelHarness::last_port() {
   auto const results = logged("/dev/mcc/ctl", "ioctl MCC_TIMESLOT");
   if (results.empty()) return -1;
   std::string const& last = results.back();
@@ -79,15 +90,15 @@ int ChannelFixture::last_port() {
   return at == std::string::npos ? -1 : std::stoi(last.substr(at + 7));
 }
 
-void ChannelFixture::inject(int port, std::string const& bytes) {
+void ChannelHarness::inject(int port, std::string const& bytes) {
   ASSERT_EQ(mcc_model().inject(static_cast<std::uint32_t>(port), bytes), "");
 }
 
-std::vector<std::string> ChannelFixture::logged(std::string const& device, std::string const& request) {
+std::vector<std::string> ChannelHarness::logged(std::string const& device, std::string const& request) {
   return logged_fields(switch_board(), device, request);
 }
 
-std::string ChannelFixture::bytes(std::string const& hex) {
+std::string ChannelHarness::bytes(std::string const& hex) {
   std::string out;
   std::string digits;
   for (char c : hex)

@@ -1,7 +1,8 @@
 #pragma once
 // The slot table behind a control server in the test process, its controller at the end
-// of a socket pair, on simulated time, with the shared stand-in (switch and HDLC
-// controller) behind the devices. For the slots on the HDLC controller's channels.
+// of a socket pair, with the shared stand-in (switch and HDLC controller) behind the
+// devices: for the slots on the HDLC controller's channels. ChannelFixture runs it on
+// simulated time; a harness of its own runs on the real clock.
 
 #include <gtest/gtest.h>
 
@@ -18,20 +19,25 @@
 
 namespace test {
 
-class ChannelFixture : public ::testing::Test {
-protected:
+class ChannelHarness {
+public:
   using Messages = std::vector<LGCP::Message>;
 
-  ChannelFixture();
-  ~ChannelFixture() override;
+  ChannelHarness();
+  ~ChannelHarness();
+  ChannelHarness(ChannelHarness const&) = delete;
+  ChannelHarness& operator=(ChannelHarness const&) = delete;
 
   // Sends the command and runs the loop until its answer came; true for success. The
   // signals that came with it are kept.
   bool command(LGCP::Message const& message);
   // The error cause of the command's answer: -1 for success, -2 when none came.
   int answer(LGCP::Message const& message);
-  // Runs the loop for `ms` of simulated time and keeps what arrived.
+  // Runs the loop for `ms` of loop time and keeps what arrived.
   void run(unsigned ms);
+  // Runs the loop on the real clock until a kept signal matches `match` (it stays
+  // kept), for at most `ms`; whether one did.
+  bool wait_for(std::function<bool(LGCP::Message const&)> const& match, unsigned ms);
   // Takes the kept signals that `match` accepts, in order.
   Messages take(std::function<bool(LGCP::Message const&)> const& match);
   // The kept signals of slot `slot` that carry `hdlcPackages`, taken.
@@ -47,8 +53,6 @@ protected:
   // Bytes from hexadecimal digits, spaces allowed: "12 34 00".
   static std::string bytes(std::string const& hex);
 
-  FakeClock clock;
-  SimulatedPoll poll{clock};
   StreamCapture streams;
   SwitchBoardScope board;
   DiagCapture diag;
@@ -57,7 +61,14 @@ protected:
   test_server::ConnectCounter watch;
   Messages kept;
   int seq = 0;
-
 };
+
+struct SimulatedTime {
+  FakeClock clock;
+  SimulatedPoll poll{clock};
+};
+
+// The time comes first and goes last.
+class ChannelFixture : public ::testing::Test, protected SimulatedTime, protected ChannelHarness {};
 
 }  // namespace test
