@@ -56,11 +56,17 @@ void read_record() {
   append(text);
 }
 
-[[noreturn]] void wait_for_term() {
+sigset_t term_set() {
   sigset_t term;
   sigemptyset(&term);
   sigaddset(&term, SIGTERM);
-  ::sigprocmask(SIG_BLOCK, &term, nullptr);
+  return term;
+}
+
+// SIGTERM is blocked from the start when the words hold "wait", so that none is lost
+// before the wait.
+[[noreturn]] void wait_for_term() {
+  sigset_t term = term_set();
   int got = 0;
   while (::sigwait(&term, &got) != 0 || got != SIGTERM) {
   }
@@ -81,6 +87,11 @@ int main(int argc, char** argv) {
   if (argc < 4 || std::strcmp(argv[1], "--child") != 0 || std::strcmp(argv[2], "--remote") != 0) {
     std::fprintf(stderr, "usage: t38 --num-of-instances | t38 --child --remote <peer> [<word>...]\n");
     return 64;
+  }
+  for (int i = 4; i < argc; ++i) {
+    if (std::strcmp(argv[i], "wait") != 0) continue;
+    sigset_t const term = term_set();
+    ::sigprocmask(SIG_BLOCK, &term, nullptr);
   }
   for (int i = 4; i < argc; ++i) {
     std::string const word = argv[i];
