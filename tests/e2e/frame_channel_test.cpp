@@ -10,12 +10,8 @@
 #include <vector>
 
 #include "asn1/coder_env.h"
-#include "tests/e2e/controller.h"
-#include "tests/e2e/scene.h"
+#include "tests/e2e/channel_scene.h"
 #include "tests/server/channel_commands.h"
-#include "tests/support/boardsim_client.h"
-#include "tests/support/install_program.h"
-#include "tests/support/own_process.h"
 
 namespace {
 
@@ -28,16 +24,6 @@ using lgcp_test::user_data;
 constexpr int kMcc = 5;
 constexpr int kHdlc = 6;
 constexpr int kInsufficientResources = 1;
-
-std::string hex(std::string const& bytes) {
-  std::string text;
-  for (char c : bytes) {
-    char digits[4];
-    std::snprintf(digits, sizeof digits, text.empty() ? "%02X" : " %02X", static_cast<unsigned char>(c));
-    text += digits;
-  }
-  return text;
-}
 
 std::string bytes(std::vector<int> const& values) { return std::string(values.begin(), values.end()); }
 
@@ -63,34 +49,26 @@ bool is_batch(LGCP::Message const& m) { return lgcp_test::slot_of(m) == kHdlc &&
 bool is_link_info(LGCP::Message const& m) { return lgcp_test::slot_of(m) == kHdlc && lgcp_test::link_info_of(m); }
 bool is_line_data(LGCP::Message const& m) { return lgcp_test::slot_of(m) == kMcc && lgcp_test::user_data_of(m); }
 
-// The scene's pieces and the checks on them.
-struct Line {
-  Daemon& daemon;
-  Controller& c;
-  test::BoardSimClient& board;
-  test::Failures& f;
-  int seq = 10;
+// The scene with the checks on an HDLC slot on an MCC slot's line.
+struct Line : ChannelScene {
+  explicit Line(ChannelScene const& scene) : ChannelScene(scene) {}
 
-  bool command(LGCP::Message const& m) {
-    c.send(m);
-    auto const r = c.response(m.get_seq().getValue());
-    return r && is_success(*r);
-  }
   // The next batch of the HDLC slot, as hex.
   Bodies batch(int wait_ms = 5000) {
     auto const s = c.signal(is_batch, wait_ms);
     Bodies text;
     if (auto const bodies = s ? lgcp_test::packages_of(*s) : std::nullopt)
-      for (std::string const& b : *bodies) text.push_back(hex(b));
+      for (std::string const& b : *bodies) text.push_back(lgcp_test::hex_text(b));
     return text;
   }
   // The next frame the MCC slot received, as hex.
   std::string line_data() {
     auto const s = c.signal(is_line_data);
-    return s ? hex(*lgcp_test::user_data_of(*s)) : "none";
+    return s ? lgcp_test::hex_text(*lgcp_test::user_data_of(*s)) : "none";
   }
   void line_sends(std::vector<int> const& frame) {
-    f.check(command(user_data(++seq, kMcc, bytes(frame))), "userData " + hex(bytes(frame)) + " is answered success");
+    f.check(command(user_data(++seq, kMcc, bytes(frame))),
+            "userData " + lgcp_test::hex_text(bytes(frame)) + " is answered success");
   }
   std::vector<int> resources() {
     c.send(query(++seq));
@@ -101,33 +79,19 @@ struct Line {
     return {q.get_mcc_data().getValue(), q.get_mcc_bri().getValue(), q.get_mcc_trans().getValue(),
             q.get_t38_instances().getValue()};
   }
-  void equal_log(std::string const& device, std::string const& request, std::vector<std::string> const& expected,
-                 std::string const& what) {
-    auto const got = board.requests(device, request);
-    std::string text;
-    for (std::string const& line : got) text += line + "; ";
-    std::string wanted;
-    for (std::string const& line : expected) wanted += line + "; ";
-    f.equal(text, wanted, what);
+  // The open, allocation and port of the channel allocated since the log was cleared.
+  void allocated(std::string const& allocation, int port, std::string const& what) {
+    equal_log("mcc/ctl", "open", {"/dev/mcc/ctl open flags=O_RDWR|O_NONBLOCK"}, what + ": the open");
+    equal_log("mcc/ctl", "ioctl MCC_ALLOCATE", {"/dev/mcc/ctl ioctl MCC_ALLOCATE " + allocation}, what + ": the record");
+    equal_log("mcc/ctl", "ioctl MCC_TIMESLOT",
+              {"/dev/mcc/ctl ioctl MCC_TIMESLOT value=0x0 result=" + std::to_string(port)}, what + ": the port");
   }
 };
 
 std::string with_line(std::function<void(Line&)> const& body) {
-  return in_scene([&]() -> std::string {
-    if (std::string const failed = test::install_program(T38_PROGRAM, "/usr/local/sbin/t38"); !failed.empty())
-      return failed;
-    Daemon daemon;
-    if (std::string const failed = daemon.start(); !failed.empty()) return failed;
-    Controller c;
-    if (std::string const failed = c.connect(kPort); !failed.empty()) return failed;
-    test::BoardSimClient board(daemon.pid(), std::chrono::milliseconds(5000));
-    test::Failures f;
-    Line line{daemon, c, board, f};
+  return in_channel_scene([&](ChannelScene& scene) {
+    Line line(scene);
     body(line);
-    f.check(c.undecodable().empty(), "every body the daemon sent decodes");
-    c.close();
-    f.equal(daemon.stop(SIGTERM), "", "SIGTERM ends the daemon cleanly");
-    return f.result();
   });
 }
 
@@ -138,11 +102,7 @@ TEST(FrameChannels, AnHdlcSlotOnAnMccSlotsLine) {
     l.board.ok("clear");
     f.check(l.command(lgcp_test::create_mcc(1, kMcc, LGCP::MccType::data, LGCP::MccMode::standard)),
             "mcc {data, standard} on slot 5");
-    l.equal_log("mcc/ctl", "open", {"/dev/mcc/ctl open flags=O_RDWR|O_NONBLOCK"}, "the MCC slot's open");
-    l.equal_log("mcc/ctl", "ioctl MCC_ALLOCATE",
-                {"/dev/mcc/ctl ioctl MCC_ALLOCATE mode=0 size=512 reserved=0 rx=1 tx=1"}, "its allocation");
-    l.equal_log("mcc/ctl", "ioctl MCC_TIMESLOT", {"/dev/mcc/ctl ioctl MCC_TIMESLOT value=0x0 result=1024"},
-                "its port");
+    l.allocated("mode=0 size=512 reserved=0 rx=1 tx=1", 1024, "the MCC slot's channel");
     f.check(l.daemon.wait_output("mcc: MCC_ALLOCATE type=0\n"), "the allocation's type is logged");
     f.check(l.command(lgcp_test::create_hdlc(2, kHdlc, 1, 0, 4660)), "hdlcParams {1, 0, 4660} on slot 6");
     l.equal_log("mcc/ctl", "open", {"/dev/mcc/ctl open flags=O_RDWR|O_NONBLOCK"}, "the HDLC slot opens nothing yet");
@@ -155,11 +115,7 @@ TEST(FrameChannels, AnHdlcSlotOnAnMccSlotsLine) {
     s = c.signal(signal_of(LGCP::Signal::receiver::id, kHdlc));
     f.check(s && s->get_pdu().get_signal().get_receiver().get_active().getValue() == -1,
             "slot 6's receiver is active on -1");
-    l.equal_log("mcc/ctl", "open", {"/dev/mcc/ctl open flags=O_RDWR|O_NONBLOCK"}, "the HDLC channel's open");
-    l.equal_log("mcc/ctl", "ioctl MCC_ALLOCATE",
-                {"/dev/mcc/ctl ioctl MCC_ALLOCATE mode=0 size=512 reserved=0 rx=1 tx=4"}, "its allocation");
-    l.equal_log("mcc/ctl", "ioctl MCC_TIMESLOT", {"/dev/mcc/ctl ioctl MCC_TIMESLOT value=0x0 result=1025"},
-                "its port");
+    l.allocated("mode=0 size=512 reserved=0 rx=1 tx=4", 1025, "the HDLC slot's channel");
     l.equal_log("hal", "ioctl connect",
                 {"/dev/hal ioctl connect output=1024 input=1025", "/dev/hal ioctl connect output=1025 input=1024"},
                 "transmit path, then receive path");

@@ -12,12 +12,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "tests/e2e/controller.h"
-#include "tests/e2e/scene.h"
+#include "tests/e2e/channel_scene.h"
 #include "tests/server/channel_commands.h"
-#include "tests/support/boardsim_client.h"
-#include "tests/support/install_program.h"
-#include "tests/support/own_process.h"
 
 namespace {
 
@@ -50,19 +46,12 @@ std::vector<int> started_pids(std::string const& output) {
 }
 
 TEST(T38Soft, RelaysRunEndAndFailAsChildrenOfTheDaemon) {
-  std::string const failed = in_scene([]() -> std::string {
-    if (std::string const failed = test::install_program(T38_PROGRAM, kProgram); !failed.empty()) return failed;
-    Daemon daemon;
-    if (std::string const failed = daemon.start(); !failed.empty()) return failed;
-    Controller c;
-    if (std::string const failed = c.connect(kPort); !failed.empty()) return failed;
-    test::BoardSimClient board(daemon.pid(), std::chrono::milliseconds(5000));
-    test::Failures f;
-    auto command = [&](LGCP::Message const& m) {
-      c.send(m);
-      auto const r = c.response(m.get_seq().getValue());
-      return r && is_success(*r);
-    };
+  std::string const failed = in_channel_scene([](ChannelScene& scene) {
+    Daemon& daemon = scene.daemon;
+    Controller& c = scene.c;
+    test::BoardSimClient& board = scene.board;
+    test::Failures& f = scene.f;
+    auto command = [&](LGCP::Message const& m) { return scene.command(m); };
 
     // A relay that reads one frame from its channel and exits with 3.
     board.ok("clear");
@@ -148,11 +137,6 @@ TEST(T38Soft, RelaysRunEndAndFailAsChildrenOfTheDaemon) {
     f.check(r && report && report->get_pdu().get_signal().get_query().get_t38_instances().getValue() == 0,
             "t38-instances 0 without the program");
     f.check(daemon.wait_output("t38: can't detect T38 resources\n"), "and why");
-
-    f.check(c.undecodable().empty(), "every body the daemon sent decodes");
-    c.close();
-    f.equal(daemon.stop(SIGTERM), "", "SIGTERM ends the daemon cleanly");
-    return f.result();
   });
   EXPECT_EQ(failed, "");
 }

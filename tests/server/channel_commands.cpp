@@ -1,5 +1,7 @@
 #include "tests/server/channel_commands.h"
 
+#include <cstdio>
+
 #include "schemas/term.h"
 #include "tests/server/lgcp_messages.h"
 
@@ -101,5 +103,15 @@ std::optional<int> abort_of(LGCP::Message const& m) {
 }
 
 int slot_of(LGCP::Message const& m) { return m.slot_isPresent() ? static_cast<int>(m.get_slot().getValue()) : -1; }
+
+std::string hex_text(std::string const& bytes) {
+  std::string text;
+  for (char c : bytes) {
+    char digits[4];
+    std::snprintf(digits, sizeof digits, text.empty() ? "%02X" : " %02X", static_cast<unsigned char>(c));
+    text += digits;
+  }
+  return text;
+}
 
 }  // namespace lgcp_test

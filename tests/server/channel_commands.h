@@ -39,5 +39,7 @@ std::optional<std::string> user_data_of(LGCP::Message const& m);
 std::optional<int> abort_of(LGCP::Message const& m);
 // The slot a message names, -1 when none.
 int slot_of(LGCP::Message const& m);
+// Bytes as upper-case hex pairs between blanks: "12 34 00".
+std::string hex_text(std::string const& bytes);
 
 }  // namespace lgcp_test

@@ -48,12 +48,12 @@ protected:
   // The frames the MCC slot received, as hex.
   Bodies frames() {
     Bodies hex;
-    for (std::string const& f : received_data(kMcc)) hex.push_back(text(f));
+    for (std::string const& f : received_data(kMcc)) hex.push_back(lgcp_test::hex_text(f));
     return hex;
   }
   Bodies batch_text(Bodies const& batch) {
     Bodies hex;
-    for (std::string const& b : batch) hex.push_back(text(b));
+    for (std::string const& b : batch) hex.push_back(lgcp_test::hex_text(b));
     return hex;
   }
   // The line sends the HDLC slot a frame (hex).
@@ -63,15 +63,6 @@ protected:
     for (auto const& m : take([](LGCP::Message const& m) { return lgcp_test::link_info_of(m).has_value(); }))
       found.push_back(*lgcp_test::link_info_of(m));
     return found;
-  }
-  static std::string text(std::string const& bytes) {
-    std::string hex;
-    for (char c : bytes) {
-      char digits[4];
-      std::snprintf(digits, sizeof digits, hex.empty() ? "%02X" : " %02X", static_cast<unsigned char>(c));
-      hex += digits;
-    }
-    return hex;
   }
 
   int mcc_port = -1;
