@@ -7,7 +7,6 @@
 
 #include "foundation/ext.h"
 #include "foundation/trace_ctl.h"
-#include "server/connect.h"
 
 namespace {
 
