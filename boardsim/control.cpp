@@ -40,29 +40,6 @@ Lines ok(Lines lines = {}) {
 
 Lines error(std::string const& text) { return {"error " + text}; }
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// False for an odd digit count or a character that is no hex digit.
-bool hex_bytes(std::string const& text, std::string& bytes) {
-  int high = -1;
-  for (char const c : text) {
-    int const digit = hex_digit(c);
-    if (digit < 0) return false;
-    if (high < 0) {
-      high = digit;
-    } else {
-      bytes += static_cast<char>(high << 4 | digit);
-      high = -1;
-    }
-  }
-  return high < 0;
-}
-
 Lines log_lines(Sim& sim, std::vector<std::string> const& words) {
   std::string const device = words.size() > 1 ? device_path(words[1]) : std::string();
   Sim::LogView const view = sim.log(device, joined(words, 2, words.size()));

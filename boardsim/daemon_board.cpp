@@ -2,6 +2,7 @@
 
 #include "boardsim/dsproc.h"
 #include "boardsim/hal.h"
+#include "boardsim/mcc.h"
 #include "boardsim/server.h"
 #include "boardsim/sim.h"
 #include "boardsim/tonec.h"
@@ -16,7 +17,8 @@ Sim& daemon_sim() {
   static Sim* const sim = [] {
     auto* const made = new Sim;
     made->add<Watchdog>();
-    made->add<Hal>();
+    Hal& hal = made->add<Hal>();
+    made->add<Mcc>(hal);
     made->add<Tonec>();
     made->add<Dsproc>();
     made->add<Voice>();

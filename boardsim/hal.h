@@ -47,6 +47,9 @@ public:
   std::uint8_t carries(std::uint32_t port) const;
   // What the trunk channel `port` carries when the switch does not drive the port.
   void set_input(std::uint32_t port, std::uint8_t byte);
+  // output() without taking the lock, for the hooks of the models the switch connects
+  // (boardsim/mcc.h), which run with the stand-in's lock held.
+  Output output_of(std::uint32_t port) const;
 
 protected:
   char const* request_name(unsigned long request) const override;
@@ -58,7 +61,6 @@ protected:
 
 private:
   // Unlocked forms, for hooks that already hold the stand-in's lock.
-  Output output_of(std::uint32_t port) const;
   std::uint8_t carried(std::uint32_t port) const;
   std::string state_text(std::uint32_t port) const;
 

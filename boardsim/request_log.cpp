@@ -8,6 +8,13 @@ namespace BoardSim {
 namespace {
 // The kernel's error numbers stay below this.
 constexpr int kErrnoLimit = 4096;
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
 }  // namespace
 
 std::ostream& operator<<(std::ostream& os, Request const& request) {
@@ -63,6 +70,21 @@ std::string c_literal(std::string_view bytes) {
     }
   }
   return text + '"';
+}
+
+bool hex_bytes(std::string_view text, std::string& bytes) {
+  int high = -1;
+  for (char const c : text) {
+    int const digit = hex_digit(c);
+    if (digit < 0) return false;
+    if (high < 0) {
+      high = digit;
+    } else {
+      bytes += static_cast<char>(high << 4 | digit);
+      high = -1;
+    }
+  }
+  return high < 0;
 }
 
 }  // namespace BoardSim

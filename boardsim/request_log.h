@@ -81,4 +81,8 @@ int errno_value(std::string_view text);
 // Bytes as a C string literal, non-printable ones escaped: "PING", "\x01\x00".
 std::string c_literal(std::string_view bytes);
 
+// Appends the bytes that hexadecimal `text` spells ("01ff"); false for an odd digit
+// count or a character that is no hex digit.
+bool hex_bytes(std::string_view text, std::string& bytes);
+
 }  // namespace BoardSim

@@ -279,3 +279,37 @@ struct [[gnu::packed]] VoiceVersion {
 static_assert(sizeof(VoiceVersion) == 20);
 
 }  // namespace Board
+
+namespace Board {
+
+// --- Board::kMccControl: the multichannel HDLC controller ----------------------------
+// Each open becomes one controller channel once allocated; `write` then sends one frame
+// and `read` returns one. Words are unsigned 32-bit in the machine's own byte order.
+// The direction bits of these codes are the board's own, not what the records do.
+
+// Turns the open into a channel. `mode`: 0 data, 1 BRI, 2 transparent, 3 SS7
+// signalling units; `packet_size`: the largest frame in bytes; `reserved` always 0.
+inline constexpr unsigned long MCC_ALLOCATE = 0x40144D00;
+struct [[gnu::packed]] MccAllocate {
+  std::uint32_t mode;
+  std::uint32_t packet_size;
+  std::uint32_t reserved;
+  std::uint32_t rx_threshold;
+  std::uint32_t tx_threshold;
+};
+static_assert(sizeof(MccAllocate) == 20);
+
+// The channel's switch port, as the request's result. No record: by value, 0.
+inline constexpr unsigned long MCC_TIMESLOT = 0x20004D02;
+
+// Free channels by kind, filled by the driver on any open; the fourth word is unused.
+inline constexpr unsigned long MCC_CAPACITY = 0x80104D03;
+struct [[gnu::packed]] MccCapacity {
+  std::uint32_t data;
+  std::uint32_t bri;
+  std::uint32_t transparent;
+  std::uint32_t reserved;
+};
+static_assert(sizeof(MccCapacity) == 16);
+
+}  // namespace Board

@@ -32,7 +32,10 @@
 #include "signalling/pstn_factory.h"
 #include "slots/echo/echo_slot.h"
 #include "slots/ext/ext_slot.h"
+#include "slots/hdlc/hdlc_slot.h"
 #include "slots/map/map_slot.h"
+#include "slots/mcc/mcc_slot.h"
+#include "slots/t38/t38_soft_slot.h"
 
 namespace {
 
@@ -140,10 +143,13 @@ int main(int argc, char** argv) {
   MapFactory::instance();
   PstnFactory::instance();
   ExtFactory::instance();
+  MccFactory::instance();
   EchoFactory::instance();
+  T38SoftFactory::instance();
   IsdnFactory::instance();
   RtpLEMZFactory::instance();
   RtpED137Factory::instance();
+  HdlcSlotFactory::instance();
   HwMux::instance();
   MonitoringCtl::instance().Configure(configuration);
 

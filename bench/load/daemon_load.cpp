@@ -11,7 +11,13 @@
 //  2. cycles of create trunk slot, connect it to a standing trunk slot, destroy it
 //     (3 frames in, 5 back) through `server-sim`, serial and pipelined, beside a bare
 //     peer that answers each cycle with the daemon's own 5 frames, each its own write;
-//  3. the daemon's resident memory idle and after the pipelined cycles.
+//  3. the daemon's resident memory idle and after the pipelined cycles;
+//  4. frame cycles through `server-sim`: one 32-byte `hdlcPackages` package to an HDLC
+//     slot on an MCC slot's line, back the answer and the frame the MCC slot received
+//     (1 frame in, 2 back), serial and pipelined, beside a bare peer that answers with
+//     the daemon's own 2 frames; the HDLC slot's statistics and trunk status come unasked
+//     and are set aside; the memory growth over the pipelined frame cycles and over as
+//     many pipelined pings.
 //
 // Usage: daemon_load [cycles]   (default 100000 pipelined cycles)
 
@@ -41,6 +47,7 @@
 #include "asn1/coder_env.h"
 #include "tests/e2e/controller.h"
 #include "tests/e2e/scene.h"
+#include "tests/server/channel_commands.h"
 
 namespace {
 
@@ -107,10 +114,14 @@ void write_all(int fd, std::string const& bytes) {
   }
 }
 
+// Which frames count; the others (unsolicited signals) are read and set aside.
+using Keep = bool (*)(std::string const& body, void* context);
+
 // Reads whole frames; the controller's side of both peers.
 class FrameReader {
 public:
-  explicit FrameReader(int fd) : m_fd(fd) {}
+  explicit FrameReader(int fd, Keep keep = nullptr, void* context = nullptr)
+      : m_fd(fd), m_keep(keep), m_context(context) {}
   // Blocks until `count` frames arrived; returns their bodies.
   std::vector<std::string> frames(std::size_t count) {
     std::vector<std::string> out;
@@ -136,9 +147,11 @@ private:
                                  static_cast<unsigned char>(m_buffer[m_at + 3]);
       if (length < 4) throw std::runtime_error("bad frame");
       if (m_buffer.size() - m_at < length) break;
-      out.push_back(m_buffer.substr(m_at + 4, length - 4));
+      std::string body = m_buffer.substr(m_at + 4, length - 4);
       m_at += length;
       took = true;
+      if (m_keep && !m_keep(body, m_context)) continue;
+      out.push_back(std::move(body));
     }
     if (m_at > 65536) {
       m_buffer.erase(0, m_at);
@@ -153,6 +166,8 @@ private:
     m_buffer.append(buf, static_cast<std::size_t>(n));
   }
   int m_fd;
+  Keep m_keep;
+  void* m_context;
   std::string m_buffer;
   std::size_t m_at = 0;
 };
@@ -210,8 +225,9 @@ struct Figures {
 };
 
 // Serial round trips: one frame out, `back` frames in.
-Figures round_trips(int fd, std::string const& out, std::size_t back, int count) {
-  FrameReader reader(fd);
+Figures round_trips(int fd, std::string const& out, std::size_t back, int count, Keep keep = nullptr,
+                    void* context = nullptr) {
+  FrameReader reader(fd, keep, context);
   std::vector<double> times;
   times.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {
@@ -229,16 +245,18 @@ Figures round_trips(int fd, std::string const& out, std::size_t back, int count)
   return f;
 }
 
-// Pipelined cycles: up to `window` cycles in flight; the rate in cycles per second.
-double pipelined(int fd, std::string const& cycle, int cycles, int window) {
-  FrameReader reader(fd);
+// Pipelined cycles of `back` frames back: up to `window` cycles in flight; the rate in
+// cycles per second.
+double pipelined(int fd, std::string const& cycle, int cycles, int window, long back = 5, Keep keep = nullptr,
+                 void* context = nullptr) {
+  FrameReader reader(fd, keep, context);
   auto const start = Clock::now();
   int sent = 0;
   long received = 0;
   for (; sent < std::min(window, cycles); ++sent) write_all(fd, cycle);
-  while (received < 5L * cycles) {
+  while (received < back * cycles) {
     received += static_cast<long>(reader.count_available());
-    while (sent < cycles && static_cast<long>(sent) * 5 - received < 5L * window) {
+    while (sent < cycles && static_cast<long>(sent) * back - received < back * window) {
       write_all(fd, cycle);
       ++sent;
     }
@@ -337,9 +355,59 @@ void ping_figures(Placement const& where, std::string const& ping) {
               f[2].median_us / f[1].median_us);
 }
 
+// Starts server-sim on the daemons' CPU and connects to it from the client's.
+int start_and_connect(Placement const& where, e2e::Daemon& daemon) {
+  pin_to(where.peer_cpu);
+  std::string const failed = daemon.start();
+  pin_to(where.client_cpu);
+  if (!failed.empty()) throw std::runtime_error(failed);
+  return connect_to(e2e::kPort);
+}
+
+void close_and_stop(e2e::Daemon& daemon, int fd) {
+  ::close(fd);
+  if (std::string const failed = daemon.stop(); !failed.empty()) throw std::runtime_error(failed);
+}
+
+// Cycles the bare peer exchanges as server-sim did, each frame of its answer its own write.
+struct BareCycles {
+  char const* title;
+  std::string cycle;
+  long back;
+  int serial;
+  int pipelined;
+  int window;
+  RawPeer::Answer answer;
+  void* answer_context;
+  Keep keep = nullptr;
+  void* keep_context = nullptr;
+};
+
+// Runs the bare peer's cycles and prints its figures beside server-sim's.
+void beside_bare_peer(Placement const& where, BareCycles const& b, Figures const& sim_serial, double sim_rate) {
+  Figures raw_serial;
+  double raw_rate = 0;
+  {
+    pin_to(where.peer_cpu);
+    RawPeer peer(b.answer, b.answer_context);
+    pin_to(where.client_cpu);
+    int const fd = connect_to(kRawPort);
+    raw_serial = round_trips(fd, b.cycle, static_cast<std::size_t>(b.back), b.serial, b.keep, b.keep_context);
+    raw_rate = pipelined(fd, b.cycle, b.pipelined, b.window, b.back, b.keep, b.keep_context);
+    ::close(fd);
+  }
+  std::printf("%s\n", b.title);
+  std::printf("  serial (%d)    bare peer %.1f us/cycle, server-sim %.1f us/cycle (median)\n", b.serial,
+              raw_serial.median_us, sim_serial.median_us);
+  std::printf("  pipelined (%d, %d in flight)   bare peer %.0f cycles/s, server-sim %.0f cycles/s = %.2fx\n",
+              b.pipelined, b.window, raw_rate, sim_rate, sim_rate / raw_rate);
+}
+
+constexpr int kSerialCycles = 20000;
+constexpr int kWindow = 64;
+
+// 2. Create, connect and destroy cycles of a trunk slot.
 void cycle_figures(Placement const& where, int cycles) {
-  constexpr int kSerialCycles = 20000;
-  constexpr int kWindow = 64;
   std::string const create = frame(encode(e2e::create_trunk(2, 2, 1, 5)));
   std::string const connect = frame(encode(e2e::connect_to(3, 2, 1)));
   std::string const destroy = frame(encode(e2e::destroy(4, 2)));
@@ -351,11 +419,8 @@ void cycle_figures(Placement const& where, int cycles) {
   double sim_rate = 0;
   long idle_rss = 0, warm_rss = 0, loaded_rss = 0;
   {
-    pin_to(where.peer_cpu);
     e2e::Daemon daemon;
-    if (std::string const failed = daemon.start(); !failed.empty()) throw std::runtime_error(failed);
-    pin_to(where.client_cpu);
-    int const fd = connect_to(e2e::kPort);
+    int const fd = start_and_connect(where, daemon);
     FrameReader reader(fd);
     write_all(fd, frame(encode(e2e::create_trunk(1, 1, 0, 1))));
     reader.frames(3);
@@ -382,28 +447,108 @@ void cycle_figures(Placement const& where, int cycles) {
     warm_rss = rss_kb(daemon.pid());
     sim_rate = pipelined(fd, cycle, cycles, kWindow);
     loaded_rss = rss_kb(daemon.pid());
-    ::close(fd);
-    if (std::string const failed = daemon.stop(); !failed.empty()) throw std::runtime_error(failed);
+    close_and_stop(daemon, fd);
   }
-  Figures raw_serial;
-  double raw_rate = 0;
-  {
-    pin_to(where.peer_cpu);
-    RawPeer peer(&answer_cycle, &answers);
-    pin_to(where.client_cpu);
-    int const fd = connect_to(kRawPort);
-    raw_serial = round_trips(fd, cycle, 5, kSerialCycles);
-    raw_rate = pipelined(fd, cycle, cycles, kWindow);
-    ::close(fd);
-  }
-  std::printf("create + connect + destroy cycles (3 frames in, 5 back)\n");
-  std::printf("  serial (%d)    bare peer %.1f us/cycle, server-sim %.1f us/cycle (median)\n", kSerialCycles,
-              raw_serial.median_us, sim_serial.median_us);
-  std::printf("  pipelined (%d, %d in flight)   bare peer %.0f cycles/s, server-sim %.0f cycles/s = %.2fx\n", cycles,
-              kWindow, raw_rate, sim_rate, sim_rate / raw_rate);
+  beside_bare_peer(where,
+                   {"create + connect + destroy cycles (3 frames in, 5 back)", cycle, 5, kSerialCycles, cycles, kWindow,
+                    &answer_cycle, &answers},
+                   sim_serial, sim_rate);
   std::printf("server-sim resident memory: idle %ld kB, after %d serial and %d pipelined cycles %ld kB, after %d"
               " more pipelined cycles %ld kB (growth %ld kB)\n",
               idle_rss, kSerialCycles, cycles, warm_rss, cycles, loaded_rss, loaded_rss - warm_rss);
+}
+
+// 4. Frame cycles. The answer's body never changes (its seq does not); the frame the MCC
+// slot reports changes only in its control byte, the HDLC slot's send counter.
+struct FrameCycle {
+  std::string answer;
+  std::string data_head;  // the userData signal's body up to the control byte
+  std::size_t data_size = 0;
+  std::string ping_answer;
+};
+
+bool frame_cycle_body(std::string const& body, void* context) {
+  auto const& c = *static_cast<FrameCycle const*>(context);
+  if (body == c.answer) return true;
+  return body.size() == c.data_size && body.compare(0, c.data_head.size(), c.data_head) == 0;
+}
+
+bool ping_body(std::string const& body, void* context) { return body == static_cast<FrameCycle const*>(context)->ping_answer; }
+
+std::vector<std::string> answer_frame_cycle(std::string const&, void* context) {
+  auto const& c = *static_cast<FrameCycle const*>(context);
+  return {frame(c.answer), frame(c.data_head + std::string(c.data_size - c.data_head.size(), '\0'))};
+}
+
+LGCP::Message decoded(std::string const& body) {
+  ASN1::CoderEnv env;
+  env.set_encodingRule(ASN1::CoderEnv::per);
+  LGCP::Message m;
+  if (!ASN1::decode(body.data(), body.data() + body.size(), &env, m, true)) throw std::runtime_error("decode");
+  return m;
+}
+
+// Sends one command and reads until its answer; false unless it is a success.
+bool command(int fd, FrameReader& reader, LGCP::Message const& m) {
+  write_all(fd, frame(encode(m)));
+  for (;;) {
+    LGCP::Message const got = decoded(reader.frames(1).front());
+    if (got.get_pdu().response_isSelected() && got.seq_isPresent() && got.get_seq().getValue() == m.get_seq().getValue())
+      return e2e::is_success(got);
+  }
+}
+
+void frame_cycles(Placement const& where, int cycles) {
+  constexpr int serial_cycles = kSerialCycles;
+  constexpr int window = kWindow;
+  constexpr int kMcc = 5;
+  constexpr int kHdlc = 6;
+  std::string const package = frame(encode(lgcp_test::hdlc_packages(100, kHdlc, {std::string(32, '\x5a')})));
+  std::string const ping = frame(encode(e2e::ping(101)));
+  FrameCycle c;
+  Figures sim_serial;
+  double sim_rate = 0;
+  long warm_rss = 0, framed_rss = 0, pinged_rss = 0;
+  {
+    e2e::Daemon daemon;
+    int const fd = start_and_connect(where, daemon);
+    FrameReader reader(fd);
+    if (!command(fd, reader, lgcp_test::create_mcc(1, kMcc, LGCP::MccType::data, LGCP::MccMode::standard)) ||
+        !command(fd, reader, lgcp_test::create_hdlc(2, kHdlc, 1, 0, 0x1234)) ||
+        !command(fd, reader, e2e::connect_to(3, kMcc, kHdlc)))
+      throw std::runtime_error("the line is not set up: " + daemon.output().substr(0, 2000));
+    // The first cycle read whole: its answer and the frame the line got.
+    write_all(fd, package);
+    while (c.answer.empty() || c.data_size == 0) {
+      std::string const body = reader.frames(1).front();
+      LGCP::Message const m = decoded(body);
+      if (m.get_pdu().response_isSelected()) c.answer = body;
+      if (auto const data = lgcp_test::user_data_of(m); data && data->size() == 35) {
+        c.data_size = body.size();
+        c.data_head = body.substr(0, body.size() - 33);
+      }
+    }
+    write_all(fd, ping);
+    do c.ping_answer = reader.frames(1).front();
+    while (!decoded(c.ping_answer).get_pdu().response_isSelected());
+
+    sim_serial = round_trips(fd, package, 2, serial_cycles, &frame_cycle_body, &c);
+    pipelined(fd, package, cycles, window, 2, &frame_cycle_body, &c);
+    warm_rss = rss_kb(daemon.pid());
+    sim_rate = pipelined(fd, package, cycles, window, 2, &frame_cycle_body, &c);
+    framed_rss = rss_kb(daemon.pid());
+    pipelined(fd, ping, cycles, window, 1, &ping_body, &c);
+    pinged_rss = rss_kb(daemon.pid());
+    close_and_stop(daemon, fd);
+  }
+  beside_bare_peer(where, {"frame cycles: one 32-byte hdlcPackages package to an HDLC slot on an MCC slot's line"
+                    " (1 frame in, 2 back)",
+                    package, 2, serial_cycles, cycles, window, &answer_frame_cycle, &c, &frame_cycle_body, &c},
+                   sim_serial, sim_rate);
+  std::printf("server-sim resident memory: after the warm-up %ld kB, after %d more frame cycles %ld kB (growth %ld kB),"
+              " after %d pings %ld kB (growth %ld kB)\n",
+              warm_rss, cycles, framed_rss, framed_rss - warm_rss, cycles, pinged_rss, pinged_rss - framed_rss);
+  std::fflush(stdout);
 }
 
 std::string run(int cycles) {
@@ -414,6 +559,7 @@ std::string run(int cycles) {
     std::printf("== %s (client on CPU %d, daemon and peer on CPU %d)\n", where.name, where.client_cpu, where.peer_cpu);
     ping_figures(where, ping);
     cycle_figures(where, cycles);
+    frame_cycles(where, cycles);
     std::printf("\n");
     std::fflush(stdout);
   }

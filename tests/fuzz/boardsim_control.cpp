@@ -12,11 +12,13 @@
 #include "boardsim/control.h"
 #include "boardsim/dsproc.h"
 #include "boardsim/hal.h"
+#include "boardsim/mcc.h"
 #include "boardsim/sim.h"
 #include "boardsim/tonec.h"
 #include "boardsim/voice.h"
 #include "boardsim/watchdog.h"
 #include "foundation/board_io.h"
+#include "foundation/board_requests.h"
 #include "tests/fuzz/support.h"
 
 namespace {
@@ -29,7 +31,7 @@ bool is_last(std::string const& line) { return line == "ok" || line.starts_with(
 
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size) {
   BoardSim::Sim sim(64);
-  sim.add<BoardSim::Hal>();
+  sim.add<BoardSim::Mcc>(sim.add<BoardSim::Hal>());
   sim.add<BoardSim::Watchdog>(8);
   // An open to deliver into; its events are dropped with it.
   int const hal = sim.open(Board::kHal, O_RDWR | O_NONBLOCK);
@@ -43,6 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   sim.add<BoardSim::Voice>();
   int const voice = sim.open(Board::kVoice, O_RDONLY);
   check(voice >= 0);
+  // A channel on port 1024, for injected frames to reach.
+  int const mcc = sim.open(Board::kMccControl, O_RDWR | O_NONBLOCK);
+  Board::MccAllocate channel{0, 512, 0, 1, 1};
+  check(mcc >= 0 && sim.ioctl(mcc, Board::MCC_ALLOCATE, &channel) == 0);
 
   std::string_view input(reinterpret_cast<char const*>(data), size);
   while (!input.empty()) {
@@ -55,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     }
     input.remove_prefix(std::min(end + 1, input.size()));
   }
+  ::close(mcc);
   ::close(hal);
   ::close(dtmf);
   ::close(dsp);

@@ -32,12 +32,16 @@
 #include "server/slots.h"
 #include "slots/echo/echo_slot.h"
 #include "slots/ext/ext_slot.h"
+#include "slots/hdlc/hdlc_slot.h"
 #include "slots/map/map_slot.h"
+#include "slots/mcc/mcc_slot.h"
+#include "tests/fuzz/loop_passes.h"
 #include "tests/fuzz/support.h"
 
 namespace {
 
 using fuzz::check;
+using fuzz::run_passes;
 
 // A link that is connected as soon as it is activated, over one end of a socket pair.
 class PairLink : public Control::ServiceNet {
@@ -59,27 +63,6 @@ private:
   Fd m_end;
 };
 
-// Never waits: a pass ends as soon as its work is done.
-int poll_now(pollfd* records, nfds_t count, int) { return ::poll(records, count, 0); }
-
-// Runs `passes` loop passes.
-void run_passes(unsigned passes) {
-  struct Counter {
-    unsigned left;
-    Dpc dpc;
-    // Something to wait for, so that a loop with no descriptor left is no hang.
-    Timer far;
-    void step() {
-      if (left-- == 0) multiplexer.terminate();
-    }
-    void never() {}
-  } counter{passes, {}, {}};
-  counter.dpc.Bind(&counter, &Counter::step);
-  counter.dpc.Activate();
-  counter.far.set(3600000, &Counter::never, &counter);
-  multiplexer.run(false, true);
-}
-
 void drain(int fd) {
   char buf[65536];
   while (::recv(fd, buf, sizeof buf, MSG_DONTWAIT) > 0) {
@@ -93,12 +76,15 @@ struct Setup {
     std::cout.rdbuf(&null);
     std::cerr.rdbuf(&null);
     std::clog.rdbuf(&null);
-    multiplexer.set_poll_function(&poll_now);
-    BoardSim::daemon_sim();  // the daemon's stand-in: the switch and the watchdog
-    // The factories start-up makes whose families take creates, in its order.
+    multiplexer.set_poll_function(&fuzz::poll_now);
+    BoardSim::daemon_sim();  // the daemon's stand-in: the switch, the watchdog, the HDLC controller
+    // The factories start-up makes whose families take creates, in its order; not the
+    // software T.38 factory: each of its creates would start a process.
     MapFactory::instance();
     ExtFactory::instance();
+    MccFactory::instance();
     EchoFactory::instance();
+    HdlcSlotFactory::instance();
     HwMux::instance();
     Slots::instance().set_release_pause(std::chrono::milliseconds(0));
     ctrlServer.Bind(&HeartBeatCtl::instance());

@@ -13,7 +13,8 @@ namespace {
 struct Shared {
   BoardSim::Sim sim;
   BoardSim::Hal* hal;
-  Shared() : hal(&sim.add<BoardSim::Hal>()) {
+  BoardSim::Mcc* mcc;
+  Shared() : hal(&sim.add<BoardSim::Hal>()), mcc(&sim.add<BoardSim::Mcc>(*hal)) {
     sim.add<BoardSim::Watchdog>();
     // The tone and DSP services also keep their devices for the whole process.
     sim.add<BoardSim::Tonec>();
@@ -32,6 +33,7 @@ Shared& shared() {
 
 BoardSim::Sim& switch_board() { return shared().sim; }
 BoardSim::Hal& switch_model() { return *shared().hal; }
+BoardSim::Mcc& mcc_model() { return *shared().mcc; }
 
 SwitchBoardScope::SwitchBoardScope() : m_previous(Board::install(&switch_board())) {
   switch_board().clear_requests();

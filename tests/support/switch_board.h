@@ -1,16 +1,20 @@
 #pragma once
-// One stand-in with the switch, the watchdog and the tone and DSP devices for a whole
-// test program. HwMux opens "/dev/hal" once per process and keeps the descriptor (so do
-// the tone and DSP services theirs), so the stand-in behind it must outlive every test;
-// each test installs it and clears its request log.
+// One stand-in with the switch, the watchdog, the tone and DSP devices, the voice driver
+// and the HDLC controller for a whole test program. HwMux opens "/dev/hal" once per
+// process and keeps the descriptor (so do the tone and DSP services theirs), so the
+// stand-in behind it must outlive every test; each test installs it and clears its
+// request log. The HDLC controller sits beside the switch, whose connections carry its
+// frames.
 
 #include "boardsim/hal.h"
+#include "boardsim/mcc.h"
 #include "boardsim/sim.h"
 
 namespace test {
 
 BoardSim::Sim& switch_board();
 BoardSim::Hal& switch_model();
+BoardSim::Mcc& mcc_model();
 
 // Installs the shared stand-in behind Board::io() for the lifetime of the object, with
 // an empty request log and no armed faults.

@@ -1,0 +1,43 @@
+#pragma once
+// Loop passes for the fuzz targets that run the daemon's code in the loop: passes that
+// never wait, a given number of them at a time.
+
+#include <poll.h>
+
+#include "foundation/dpc.h"
+#include "foundation/multiplexer.h"
+#include "foundation/timer.h"
+
+namespace fuzz {
+
+inline unsigned& polls_made() {
+  static unsigned count = 0;
+  return count;
+}
+
+// Never waits: a pass ends as soon as its work is done.
+inline int poll_now(pollfd* records, nfds_t count, int) {
+  ++polls_made();
+  return ::poll(records, count, 0);
+}
+
+// Runs `passes` loop passes that poll and serve what is ready. Counted by the polls: the
+// loop runs its deferred calls twice a pass.
+inline void run_passes(unsigned passes) {
+  struct Counter {
+    unsigned until;
+    Dpc dpc;
+    // Something to wait for, so that a loop with no descriptor left is no hang.
+    Timer far;
+    void step() {
+      if (polls_made() >= until) multiplexer.terminate();
+    }
+    void never() {}
+  } counter{polls_made() + passes, {}, {}};
+  counter.dpc.Bind(&counter, &Counter::step);
+  counter.dpc.Activate();
+  counter.far.set(3600000, &Counter::never, &counter);
+  multiplexer.run(false, true);
+}
+
+}  // namespace fuzz

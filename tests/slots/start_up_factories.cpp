@@ -1,0 +1,29 @@
+#include "tests/slots/start_up_factories.h"
+
+#include "radio/rtp_ed137_factory.h"
+#include "radio/rtp_lemz_factory.h"
+#include "signalling/isdn_factory.h"
+#include "signalling/pstn_factory.h"
+#include "slots/echo/echo_slot.h"
+#include "slots/ext/ext_slot.h"
+#include "slots/hdlc/hdlc_slot.h"
+#include "slots/map/map_slot.h"
+#include "slots/mcc/mcc_slot.h"
+#include "slots/t38/t38_soft_slot.h"
+
+namespace test {
+
+void make_start_up_factories() {
+  MapFactory::instance();
+  PstnFactory::instance();
+  ExtFactory::instance();
+  MccFactory::instance();
+  EchoFactory::instance();
+  T38SoftFactory::instance();
+  IsdnFactory::instance();
+  RtpLEMZFactory::instance();
+  RtpED137Factory::instance();
+  HdlcSlotFactory::instance();
+}
+
+}  // namespace test
