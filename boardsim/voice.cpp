@@ -88,10 +88,13 @@ Model::Answer Voice::command(std::string_view verb, std::vector<std::string> con
       m_version = words;
       return {};
     }
-    auto const mask = args.size() == 2 ? number(args[0]) : std::nullopt;
-    auto const count = args.size() == 2 ? number(args[1], INT32_MAX) : std::nullopt;
-    if (!mask || !count || !m_counts.count(*mask)) return {{}, "usage: set voice <mask 1|2|4|8|65> <count>"};
-    m_counts[*mask] = *count;
+    std::string const usage = "usage: set voice <mask 1|2|4|8|65> <count>";
+    if (args.size() != 2) return {{}, usage};
+    std::uint32_t const mask = number(args[0]).value_or(0);
+    auto const count = number(args[1], INT32_MAX);
+    auto const found = m_counts.find(mask);
+    if (found == m_counts.end() || !count) return {{}, usage};
+    found->second = *count;
     return {};
   }
   return Model::command(verb, args);
