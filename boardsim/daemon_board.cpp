@@ -1,6 +1,8 @@
 #include "boardsim/daemon_board.h"
 
+#include "boardsim/e1_cas.h"
 #include "boardsim/hal.h"
+#include "boardsim/maintenance.h"
 #include "boardsim/server.h"
 #include "boardsim/sim.h"
 #include "boardsim/watchdog.h"
@@ -14,6 +16,8 @@ Sim& daemon_sim() {
     auto* const made = new Sim;
     made->add<Watchdog>();
     made->add<Hal>();
+    made->add<Maintenance>();
+    made->add<E1Cas>();
     Board::install(made);
     return made;
   }();

@@ -21,12 +21,15 @@
 // Control socket:
 //   state hal <port>          output=<port> <unset|disabled|byte=0x<hh>|input=<port>> carries=0x<hh>
 //   set hal <port> <byte>     the trunk channel <port> carries <byte> (decimal or 0x hex)
+//
+// The clock selector and the SPI bus on the same device: boardsim/hal_control.h.
 
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "boardsim/hal_control.h"
 #include "boardsim/model.h"
 
 namespace BoardSim {
@@ -46,6 +49,7 @@ public:
   std::uint8_t carries(std::uint32_t port) const;
   // What the trunk channel `port` carries when the switch does not drive the port.
   void set_input(std::uint32_t port, std::uint8_t byte);
+  HalControl const& control() const { return m_control; }
 
 protected:
   char const* request_name(unsigned long request) const override;
@@ -63,6 +67,7 @@ private:
 
   std::map<std::uint32_t, Output> m_outputs;
   std::map<std::uint32_t, std::uint8_t> m_inputs;
+  HalControl m_control;
 };
 
 }  // namespace BoardSim

@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include "boardsim/control.h"
+#include "boardsim/e1_cas.h"
 #include "boardsim/hal.h"
+#include "boardsim/maintenance.h"
 #include "boardsim/sim.h"
 #include "boardsim/watchdog.h"
 #include "foundation/board_io.h"
@@ -31,6 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   // An open to deliver into; its events are dropped with it.
   int const hal = sim.open(Board::kHal, O_RDWR | O_NONBLOCK);
   check(hal >= 0);
+  sim.add<BoardSim::Maintenance>();
+  sim.add<BoardSim::E1Cas>();
+  int const maintenance = sim.open(Board::kMaintenance, O_RDWR | O_NONBLOCK);
+  int const cas = sim.open(Board::kE1Cas, O_RDWR | O_NONBLOCK);
+  check(maintenance >= 0 && cas >= 0);
 
   std::string_view input(reinterpret_cast<char const*>(data), size);
   while (!input.empty()) {
@@ -44,5 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     input.remove_prefix(std::min(end + 1, input.size()));
   }
   ::close(hal);
+  ::close(maintenance);
+  ::close(cas);
   return 0;
 }

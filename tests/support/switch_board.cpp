@@ -1,5 +1,7 @@
 #include "tests/support/switch_board.h"
 
+#include "boardsim/e1_cas.h"
+#include "boardsim/maintenance.h"
 #include "boardsim/watchdog.h"
 #include "foundation/board_io.h"
 
@@ -10,7 +12,11 @@ namespace {
 struct Shared {
   BoardSim::Sim sim;
   BoardSim::Hal* hal;
-  Shared() : hal(&sim.add<BoardSim::Hal>()) { sim.add<BoardSim::Watchdog>(); }
+  Shared() : hal(&sim.add<BoardSim::Hal>()) {
+    sim.add<BoardSim::Watchdog>();
+    sim.add<BoardSim::Maintenance>();
+    sim.add<BoardSim::E1Cas>();
+  }
 };
 
 // Never destroyed: HwMux's descriptor belongs to it until the process ends.

@@ -1,5 +1,5 @@
 #pragma once
-// One stand-in with the switch and the watchdog for a whole test program. HwMux opens
+// One stand-in with the switch, the watchdog and the E1 drivers for a whole test program. HwMux opens
 // "/dev/hal" once per process and keeps the descriptor, so the stand-in behind it must
 // outlive every test; each test installs it and clears its request log.
 

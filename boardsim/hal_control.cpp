@@ -1,0 +1,105 @@
+#include "boardsim/hal_control.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "foundation/board_requests.h"
+
+namespace BoardSim {
+
+namespace {
+
+constexpr unsigned kShown[] = {48, 50, 51, 52, 53, 54, 55, 87};
+
+std::string byte_text(unsigned byte) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02x", byte);
+  return text;
+}
+
+Board::SpiAccess spi_at(void const* arg) {
+  Board::SpiAccess record;
+  std::memcpy(&record, arg, sizeof record);
+  return record;
+}
+
+}  // namespace
+
+char const* HalControl::request_name(unsigned long request) {
+  switch (request) {
+    case Board::HAL_CLOCK_SELECT: return "HW_CLOCK_SELECT";
+    case Board::HAL_SPI_READ: return "spi-read";
+    case Board::HAL_SPI_WRITE: return "spi-write";
+    default: return nullptr;
+  }
+}
+
+std::string HalControl::decode(unsigned long request, void const* arg) {
+  if (request == Board::HAL_CLOCK_SELECT) {
+    Board::ClockSelect record;
+    std::memcpy(&record, arg, sizeof record);
+    return "source=" + std::to_string(record.source);
+  }
+  Board::SpiAccess const r = spi_at(arg);
+  return "channel=" + std::to_string(r.channel) + " register=" + std::to_string(r.reg) + " data=" + byte_text(r.data);
+}
+
+std::optional<std::uint8_t> HalControl::spi_register(unsigned channel, unsigned reg) const {
+  if (channel >= kChannels || reg > 0xff) return std::nullopt;
+  return m_spi[channel][reg];
+}
+
+std::uint8_t HalControl::reads(unsigned channel, unsigned reg) const {
+  if (auto const value = m_spi[channel][reg]) return *value;
+  return reg == kLineStatus ? kLineUp : 0;
+}
+
+int HalControl::ioctl(unsigned long request, void* arg, std::optional<long>& result) {
+  if (request == Board::HAL_CLOCK_SELECT) {
+    Board::ClockSelect record;
+    std::memcpy(&record, arg, sizeof record);
+    m_clock = std::uint32_t{record.source};
+    return 0;
+  }
+  Board::SpiAccess const r = spi_at(arg);
+  if (r.channel >= kChannels) return EINVAL;
+  if (request == Board::HAL_SPI_WRITE) {
+    m_spi[r.channel][r.reg] = r.data;
+    return 0;
+  }
+  // The daemon hands in 0xff; anything else is a record it did not fill.
+  if (r.data != 0xff) return EINVAL;
+  result = reads(r.channel, r.reg);
+  return 0;
+}
+
+std::optional<Model::Answer> HalControl::command(std::string_view verb, std::vector<std::string> const& args,
+                                                 Number number) {
+  if (args.empty() || (args[0] != "clock" && args[0] != "spi")) return std::nullopt;
+  bool const spi = args[0] == "spi";
+  auto const channel = args.size() > 1 ? number(args[1], kChannels - 1) : std::nullopt;
+  if (verb == "state" && !spi) {
+    if (args.size() != 1) return Model::Answer{{}, "usage: state hal clock"};
+    return Model::Answer{{"clock source=" + (m_clock ? std::to_string(*m_clock) : std::string("-"))}, {}};
+  }
+  if (verb == "state") {
+    if (args.size() != 2 || !channel) return Model::Answer{{}, "usage: state hal spi <channel 0..7>"};
+    std::string line = "channel=" + std::to_string(*channel);
+    for (unsigned const reg : kShown) {
+      auto const value = m_spi[*channel][reg];
+      line += ' ' + std::to_string(reg) + '=' + (value ? byte_text(*value) : std::string("-"));
+    }
+    return Model::Answer{{line}, {}};
+  }
+  if (verb == "set" && spi) {
+    auto const reg = args.size() == 4 ? number(args[2], 0xff) : std::nullopt;
+    auto const value = args.size() == 4 ? number(args[3], 0xff) : std::nullopt;
+    if (!channel || !reg || !value) return Model::Answer{{}, "usage: set hal spi <channel 0..7> <register> <value>"};
+    m_spi[*channel][*reg] = static_cast<std::uint8_t>(*value);
+    return Model::Answer{};
+  }
+  return Model::Answer{{}, "usage: " + std::string(verb) + " hal " + args[0]};
+}
+
+}  // namespace BoardSim
