@@ -26,10 +26,15 @@
 #include "hardware/hw_mux.h"
 #include "monitoring/monitoring_ctl.h"
 #include "protocol/control_service.h"
+#include "server/bus_ctl.h"
 #include "server/control_server.h"
+#include "server/e1_ctl.h"
 #include "server/heartbeat.h"
+#include "server/hw_tests.h"
 #include "server/slot_factory.h"
 #include "server/slots.h"
+#include "server/spi_ctrl.h"
+#include "tests/fuzz/loop.h"
 #include "tests/fuzz/support.h"
 
 namespace {
@@ -56,27 +61,6 @@ private:
   Fd m_end;
 };
 
-// Never waits: a pass ends as soon as its work is done.
-int poll_now(pollfd* records, nfds_t count, int) { return ::poll(records, count, 0); }
-
-// Runs `passes` loop passes.
-void run_passes(unsigned passes) {
-  struct Counter {
-    unsigned left;
-    Dpc dpc;
-    // Something to wait for, so that a loop with no descriptor left is no hang.
-    Timer far;
-    void step() {
-      if (left-- == 0) multiplexer.terminate();
-    }
-    void never() {}
-  } counter{passes, {}, {}};
-  counter.dpc.Bind(&counter, &Counter::step);
-  counter.dpc.Activate();
-  counter.far.set(3600000, &Counter::never, &counter);
-  multiplexer.run(false, true);
-}
-
 void drain(int fd) {
   char buf[65536];
   while (::recv(fd, buf, sizeof buf, MSG_DONTWAIT) > 0) {
@@ -90,12 +74,16 @@ struct Setup {
     std::cout.rdbuf(&null);
     std::cerr.rdbuf(&null);
     std::clog.rdbuf(&null);
-    multiplexer.set_poll_function(&poll_now);
-    BoardSim::daemon_sim();  // the daemon's stand-in: the switch and the watchdog
+    fuzz::never_wait();
+    BoardSim::daemon_sim();  // the daemon's stand-in: the switch, the watchdog, the E1 drivers
     HwMux::instance();
     Slots::instance().set_release_pause(std::chrono::milliseconds(0));
     ctrlServer.Bind(&HeartBeatCtl::instance());
     ctrlServer.Bind(&Slots::instance());
+    ctrlServer.Bind(&HwTests::instance());
+    ctrlServer.Bind(&BusCtl::instance());
+    ctrlServer.Bind(&E1Ctl::instance());
+    ctrlServer.Bind(&spiCtrl::instance());
     ctrlServer.Bind(&MonitoringCtl::instance());
     pool_free = Packet::pool_free();
   }
@@ -109,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   check(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds) == 0);
   Fd controller(fds[0]);
   ctrlServer.Activate(new PairLink(Fd(fds[1])));
-  run_passes(1);
+  fuzz::run_passes(1);
 
   Control::Notify& server = ctrlServer;
   for (std::size_t at = 0; at < size;) {
@@ -118,12 +106,12 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     at += 1 + length;
     drain(controller.lowlevel_fd());
   }
-  run_passes(1);
+  fuzz::run_passes(1);
   drain(controller.lowlevel_fd());
 
   // The controller goes away: one pass reads the end, the next reports it.
   controller.close();
-  run_passes(3);
+  fuzz::run_passes(3);
   check(Slots::instance().live().empty());
   for (SlotFactory* f = firstFactory; f; f = f->next()) check(f->slots().empty());
   ctrlServer.Deactivate();
