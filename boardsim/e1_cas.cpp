@@ -5,24 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "boardsim/record_text.h"
 #include "foundation/board_io.h"
 
 namespace BoardSim {
 
 namespace {
-
-template <class Record>
-Record record_at(void const* arg) {
-  Record record;
-  std::memcpy(&record, arg, sizeof record);
-  return record;
-}
-
-std::string byte_text(unsigned byte) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%02x", byte);
-  return text;
-}
 
 std::string channel_text(Board::CasChannel const& r) {
   return "trunk=" + std::to_string(r.trunk) + " timeslot=" + std::to_string(r.timeslot) + " rx=" + byte_text(r.rx) +

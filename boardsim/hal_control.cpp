@@ -1,29 +1,14 @@
 #include "boardsim/hal_control.h"
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 
+#include "boardsim/record_text.h"
 #include "foundation/board_requests.h"
 
 namespace BoardSim {
 
 namespace {
-
 constexpr unsigned kShown[] = {48, 50, 51, 52, 53, 54, 55, 87};
-
-std::string byte_text(unsigned byte) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%02x", byte);
-  return text;
-}
-
-Board::SpiAccess spi_at(void const* arg) {
-  Board::SpiAccess record;
-  std::memcpy(&record, arg, sizeof record);
-  return record;
-}
-
 }  // namespace
 
 char const* HalControl::request_name(unsigned long request) {
@@ -37,11 +22,9 @@ char const* HalControl::request_name(unsigned long request) {
 
 std::string HalControl::decode(unsigned long request, void const* arg) {
   if (request == Board::HAL_CLOCK_SELECT) {
-    Board::ClockSelect record;
-    std::memcpy(&record, arg, sizeof record);
-    return "source=" + std::to_string(record.source);
+    return "source=" + std::to_string(record_at<Board::ClockSelect>(arg).source);
   }
-  Board::SpiAccess const r = spi_at(arg);
+  Board::SpiAccess const r = record_at<Board::SpiAccess>(arg);
   return "channel=" + std::to_string(r.channel) + " register=" + std::to_string(r.reg) + " data=" + byte_text(r.data);
 }
 
@@ -57,12 +40,10 @@ std::uint8_t HalControl::reads(unsigned channel, unsigned reg) const {
 
 int HalControl::ioctl(unsigned long request, void* arg, std::optional<long>& result) {
   if (request == Board::HAL_CLOCK_SELECT) {
-    Board::ClockSelect record;
-    std::memcpy(&record, arg, sizeof record);
-    m_clock = std::uint32_t{record.source};
+    m_clock = std::uint32_t{record_at<Board::ClockSelect>(arg).source};
     return 0;
   }
-  Board::SpiAccess const r = spi_at(arg);
+  Board::SpiAccess const r = record_at<Board::SpiAccess>(arg);
   if (r.channel >= kChannels) return EINVAL;
   if (request == Board::HAL_SPI_WRITE) {
     m_spi[r.channel][r.reg] = r.data;

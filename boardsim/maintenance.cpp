@@ -4,17 +4,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "boardsim/record_text.h"
 #include "foundation/board_io.h"
 
 namespace BoardSim {
 
 namespace {
-
-Board::E1TrunkStatus status_at(void const* arg) {
-  Board::E1TrunkStatus record;
-  std::memcpy(&record, arg, sizeof record);
-  return record;
-}
 
 std::string hex_text(std::uint32_t value) {
   char text[16];
@@ -44,12 +39,12 @@ char const* Maintenance::request_name(unsigned long request) const {
 std::string Maintenance::decode(unsigned long request, void const* arg) const {
   // The mask is no record: what a pointer to it points at is nobody's business.
   if (request != Board::E1_TRUNK_STATUS) return {};
-  return "trunk=" + std::to_string(status_at(arg).trunk);
+  return "trunk=" + std::to_string(record_at<Board::E1TrunkStatus>(arg).trunk);
 }
 
 std::string Maintenance::decode_reply(unsigned long request, void const* arg) const {
   if (request != Board::E1_TRUNK_STATUS) return {};
-  Board::E1TrunkStatus const r = status_at(arg);
+  Board::E1TrunkStatus const r = record_at<Board::E1TrunkStatus>(arg);
   return "state=" + std::to_string(r.state) + " slips=" + std::to_string(r.slips) + " lossBF=" +
          std::to_string(r.loss_bf) + " lossCarrier=" + std::to_string(r.loss_carrier) + " ais=" + std::to_string(r.ais) +
          " rai=" + std::to_string(r.rai);
@@ -57,7 +52,7 @@ std::string Maintenance::decode_reply(unsigned long request, void const* arg) co
 
 int Maintenance::ioctl(Open&, unsigned long request, void* arg) {
   if (request != Board::E1_TRUNK_STATUS) return EINVAL;  // the mask goes by value
-  Board::E1TrunkStatus const in = status_at(arg);
+  Board::E1TrunkStatus const in = record_at<Board::E1TrunkStatus>(arg);
   if (in.trunk >= kTrunks) return EINVAL;
   Board::E1TrunkStatus blank{};
   blank.trunk = in.trunk;
