@@ -6,7 +6,14 @@
 //  2. cycles of create trunk slot, connect it to a standing trunk slot, destroy it
 //     (3 frames in, 5 back) through `server-sim`, serial and pipelined, beside a bare
 //     peer that answers each cycle with the daemon's own 5 frames, each its own write;
-//  3. the daemon's resident memory idle and after the pipelined cycles.
+//  3. CAS cycles: `get` on an open trunk's timeslot without a slot (1 frame in, 2 back:
+//     the bits and the answer) through `server-sim`, serial and pipelined, beside a bare
+//     peer that answers each with the daemon's own 2 frames, each its own write;
+//  4. the daemon's resident memory idle and after the pipelined cycles, beside the same
+//     number of pings.
+//
+// The daemon reports trunk status unasked every second: the readers set those frames
+// aside.
 //
 // Usage: daemon_load [cycles]   (default 100000 pipelined cycles)
 
@@ -27,12 +34,15 @@
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "asn1/coder_env.h"
+#include "schemas/acp.h"
 #include "tests/e2e/controller.h"
 #include "tests/e2e/scene.h"
+#include "tests/server/board_messages.h"
 
 namespace {
 
@@ -78,10 +88,28 @@ void write_all(int fd, std::string const& bytes) {
   }
 }
 
-// Reads whole frames; the controller's side of both peers.
+// The bytes every trunk status report begins with: its message's header up to the first
+// field of the report, which is octet-aligned. Two reports that differ there show where.
+std::string const& trunk_status_head() {
+  static std::string const head = [] {
+    auto report = [](int trunk) {
+      LGCP::Message m;
+      m.set_pdu().select_signal().select_trunkStatus().set_trunk(trunk);
+      return encode(m);
+    };
+    std::string const a = report(0), b = report(0x7FFFFFFF);
+    return a.substr(0, static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin()));
+  }();
+  return head;
+}
+
+bool is_trunk_status(std::string_view body) { return body.starts_with(trunk_status_head()); }
+
+// Reads whole frames, trunk status reports set aside; the controller's side of both peers.
 class FrameReader {
 public:
   explicit FrameReader(int fd) : m_fd(fd) {}
+  int fd() const { return m_fd; }
   // Blocks until `count` frames arrived; returns their bodies.
   std::vector<std::string> frames(std::size_t count) {
     std::vector<std::string> out;
@@ -107,8 +135,10 @@ private:
                                  static_cast<unsigned char>(m_buffer[m_at + 3]);
       if (length < 4) throw std::runtime_error("bad frame");
       if (m_buffer.size() - m_at < length) break;
-      out.push_back(m_buffer.substr(m_at + 4, length - 4));
+      std::string_view const body(m_buffer.data() + m_at + 4, length - 4);
       m_at += length;
+      if (is_trunk_status(body)) continue;
+      out.emplace_back(body);
       took = true;
     }
     if (m_at > 65536) {
@@ -176,9 +206,10 @@ struct Figures {
   double mean_us = 0, median_us = 0, p99_us = 0;
 };
 
-// Serial round trips: one frame out, `back` frames in.
-Figures round_trips(int fd, std::string const& out, std::size_t back, int count) {
-  FrameReader reader(fd);
+// Serial round trips: one frame out, `back` frames in. One reader per link: a frame
+// the daemon sends unasked may come split across reads.
+Figures round_trips(FrameReader& reader, std::string const& out, std::size_t back, int count) {
+  int const fd = reader.fd();
   std::vector<double> times;
   times.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {
@@ -196,16 +227,17 @@ Figures round_trips(int fd, std::string const& out, std::size_t back, int count)
   return f;
 }
 
-// Pipelined cycles: up to `window` cycles in flight; the rate in cycles per second.
-double pipelined(int fd, std::string const& cycle, int cycles, int window) {
-  FrameReader reader(fd);
+// Pipelined cycles of `back` frames each: up to `window` cycles in flight; the rate in
+// cycles per second.
+double pipelined(FrameReader& reader, std::string const& cycle, long back, int cycles, int window) {
+  int const fd = reader.fd();
   auto const start = Clock::now();
   int sent = 0;
   long received = 0;
   for (; sent < std::min(window, cycles); ++sent) write_all(fd, cycle);
-  while (received < 5L * cycles) {
+  while (received < back * cycles) {
     received += static_cast<long>(reader.count_available());
-    while (sent < cycles && static_cast<long>(sent) * 5 - received < 5L * window) {
+    while (sent < cycles && static_cast<long>(sent) * back - received < back * window) {
       write_all(fd, cycle);
       ++sent;
     }
@@ -236,6 +268,11 @@ std::vector<std::string> answer_cycle(std::string const&, void* context) {
   return which == 0 ? a.create : which == 1 ? a.connect : a.destroy;
 }
 
+// The daemon's two answers to a CAS get.
+std::vector<std::string> answer_cas(std::string const&, void* context) {
+  return *static_cast<std::vector<std::string>*>(context);
+}
+
 std::string run(int cycles) {
   constexpr int kPings = 20000;
   constexpr int kSerialCycles = 20000;
@@ -250,25 +287,32 @@ std::string run(int cycles) {
   Figures raw_ping;
   {
     RawPeer peer(&echo, nullptr);
-    int const fd = connect_to(kRawPort);
-    round_trips(fd, ping, 1, 1000);
-    raw_ping = round_trips(fd, ping, 1, kPings);
-    ::close(fd);
+    FrameReader reader(connect_to(kRawPort));
+    round_trips(reader, ping, 1, 1000);
+    raw_ping = round_trips(reader, ping, 1, kPings);
+    ::close(reader.fd());
   }
-  auto daemon_ping = [&](std::string const& program) {
+  // With `rss`, then as many pings as there are cycles, the memory before and after them.
+  auto daemon_ping = [&](std::string const& program, long* rss = nullptr) {
     e2e::DaemonOptions options;
     options.program = program;
     e2e::Daemon daemon(options);
     if (std::string const failed = daemon.start(); !failed.empty()) throw std::runtime_error(failed);
-    int const fd = connect_to(e2e::kPort);
-    round_trips(fd, ping, 1, 1000);
-    Figures const f = round_trips(fd, ping, 1, kPings);
-    ::close(fd);
+    FrameReader reader(connect_to(e2e::kPort));
+    round_trips(reader, ping, 1, 1000);
+    Figures const f = round_trips(reader, ping, 1, kPings);
+    if (rss) {
+      rss[0] = rss_kb(daemon.pid());
+      round_trips(reader, ping, 1, cycles);
+      rss[1] = rss_kb(daemon.pid());
+    }
+    ::close(reader.fd());
     if (std::string const failed = daemon.stop(); !failed.empty()) throw std::runtime_error(failed);
     return f;
   };
+  long ping_rss[2] = {};
   Figures const server_ping = daemon_ping(e2e::server_program());
-  Figures const sim_ping = daemon_ping(e2e::server_sim_program());
+  Figures const sim_ping = daemon_ping(e2e::server_sim_program(), ping_rss);
   std::printf("ping round trip (%d, serial)      mean us  median us  p99 us\n", kPings);
   std::printf("  bare TCP echo                  %7.1f  %9.1f  %6.1f\n", raw_ping.mean_us, raw_ping.median_us,
               raw_ping.p99_us);
@@ -304,13 +348,13 @@ std::string run(int cycles) {
         throw std::runtime_error("the cycle is not answered success: " + daemon.output().substr(0, 2000));
     }
     idle_rss = rss_kb(daemon.pid());
-    sim_serial = round_trips(fd, cycle, 5, kSerialCycles);
+    sim_serial = round_trips(reader, cycle, 5, kSerialCycles);
     // A first pipelined run of the same length fills the stand-in's request log and
     // touches the packet pool's blocks that many messages in flight need: what follows
     // must not grow.
-    pipelined(fd, cycle, cycles, kWindow);
+    pipelined(reader, cycle, 5, cycles, kWindow);
     warm_rss = rss_kb(daemon.pid());
-    sim_rate = pipelined(fd, cycle, cycles, kWindow);
+    sim_rate = pipelined(reader, cycle, 5, cycles, kWindow);
     loaded_rss = rss_kb(daemon.pid());
     ::close(fd);
     if (std::string const failed = daemon.stop(); !failed.empty()) throw std::runtime_error(failed);
@@ -319,19 +363,66 @@ std::string run(int cycles) {
   double raw_rate = 0;
   {
     RawPeer peer(&answer_cycle, &answers);
-    int const fd = connect_to(kRawPort);
-    raw_serial = round_trips(fd, cycle, 5, kSerialCycles);
-    raw_rate = pipelined(fd, cycle, cycles, kWindow);
-    ::close(fd);
+    FrameReader reader(connect_to(kRawPort));
+    raw_serial = round_trips(reader, cycle, 5, kSerialCycles);
+    raw_rate = pipelined(reader, cycle, 5, cycles, kWindow);
+    ::close(reader.fd());
+  }
+
+  // 3. CAS cycles through server-sim; its two answers make the bare peer's.
+  std::string const cas_get = frame(encode(board_test::cas(7, -1, 1, 5, board_test::Cas::get)));
+  std::vector<std::string> cas_answers;
+  Figures cas_serial, raw_cas_serial;
+  double cas_rate = 0, raw_cas_rate = 0;
+  long cas_warm_rss = 0, cas_loaded_rss = 0;
+  {
+    e2e::Daemon daemon;
+    if (std::string const failed = daemon.start(); !failed.empty()) throw std::runtime_error(failed);
+    FrameReader reader(connect_to(e2e::kPort));
+    write_all(reader.fd(), frame(encode(board_test::cas(6, -1, 1, 5, board_test::Cas::open, 9))));
+    reader.frames(3);
+    write_all(reader.fd(), cas_get);
+    for (auto& b : reader.frames(2)) cas_answers.push_back(frame(b));
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per);
+    LGCP::Message bits, answer;
+    std::string const& b0 = cas_answers.front();
+    std::string const& b1 = cas_answers.back();
+    if (!ASN1::decode(b0.data() + 4, b0.data() + b0.size(), &env, bits, true) || board_test::cas_text(bits) != "{1, 5, 0, 9}" ||
+        !ASN1::decode(b1.data() + 4, b1.data() + b1.size(), &env, answer, true) || !e2e::is_success(answer))
+      throw std::runtime_error("the CAS get is not answered with its bits and success: " + daemon.output().substr(0, 2000));
+    cas_serial = round_trips(reader, cas_get, 2, kSerialCycles);
+    pipelined(reader, cas_get, 2, cycles, kWindow);
+    cas_warm_rss = rss_kb(daemon.pid());
+    cas_rate = pipelined(reader, cas_get, 2, cycles, kWindow);
+    cas_loaded_rss = rss_kb(daemon.pid());
+    ::close(reader.fd());
+    if (std::string const failed = daemon.stop(); !failed.empty()) throw std::runtime_error(failed);
+  }
+  {
+    RawPeer peer(&answer_cas, &cas_answers);
+    FrameReader reader(connect_to(kRawPort));
+    raw_cas_serial = round_trips(reader, cas_get, 2, kSerialCycles);
+    raw_cas_rate = pipelined(reader, cas_get, 2, cycles, kWindow);
+    ::close(reader.fd());
   }
   std::printf("\ncreate + connect + destroy cycles (3 frames in, 5 back)\n");
   std::printf("  serial (%d)    bare peer %.1f us/cycle, server-sim %.1f us/cycle (median)\n", kSerialCycles,
               raw_serial.median_us, sim_serial.median_us);
   std::printf("  pipelined (%d, %d in flight)   bare peer %.0f cycles/s, server-sim %.0f cycles/s = %.2fx\n", cycles,
               kWindow, raw_rate, sim_rate, sim_rate / raw_rate);
+  std::printf("\nCAS get cycles without a slot (1 frame in, 2 back)\n");
+  std::printf("  serial (%d)    bare peer %.1f us/cycle, server-sim %.1f us/cycle (median)\n", kSerialCycles,
+              raw_cas_serial.median_us, cas_serial.median_us);
+  std::printf("  pipelined (%d, %d in flight)   bare peer %.0f cycles/s, server-sim %.0f cycles/s = %.2fx\n", cycles,
+              kWindow, raw_cas_rate, cas_rate, cas_rate / raw_cas_rate);
   std::printf("\nserver-sim resident memory: idle %ld kB, after %d serial and %d pipelined cycles %ld kB, after %d"
               " more pipelined cycles %ld kB (growth %ld kB)\n",
               idle_rss, kSerialCycles, cycles, warm_rss, cycles, loaded_rss, loaded_rss - warm_rss);
+  std::printf("  over %d more pipelined CAS cycles: %ld kB to %ld kB (growth %ld kB); over %d more pings: %ld kB to"
+              " %ld kB (growth %ld kB)\n",
+              cycles, cas_warm_rss, cas_loaded_rss, cas_loaded_rss - cas_warm_rss, cycles, ping_rss[0], ping_rss[1],
+              ping_rss[1] - ping_rss[0]);
   std::fflush(stdout);
   return {};
 }
