@@ -1,7 +1,9 @@
 #include "boardsim/daemon_board.h"
 
 #include "boardsim/dsproc.h"
+#include "boardsim/e1_cas.h"
 #include "boardsim/hal.h"
+#include "boardsim/maintenance.h"
 #include "boardsim/mcc.h"
 #include "boardsim/server.h"
 #include "boardsim/sim.h"
@@ -22,6 +24,8 @@ Sim& daemon_sim() {
     made->add<Tonec>();
     made->add<Dsproc>();
     made->add<Voice>();
+    made->add<Maintenance>();
+    made->add<E1Cas>();
     Board::install(made);
     return made;
   }();

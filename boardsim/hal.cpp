@@ -86,7 +86,7 @@ char const* Hal::request_name(unsigned long request) const {
     case Board::HAL_MUX_DISABLE: return "disable";
     case Board::HAL_MUX_WRITE: return "write";
     case Board::HAL_MUX_READ: return "read";
-    default: return nullptr;
+    default: return HalControl::request_name(request);
   }
 }
 
@@ -105,7 +105,7 @@ std::string Hal::decode(unsigned long request, void const* arg) const {
       auto const r = record_at<Board::MuxRead>(arg);
       return port_text("port", r.port) + " byte=" + byte_text(r.byte);
     }
-    default: return {};
+    default: return HalControl::decode(request, arg);
   }
 }
 
@@ -138,7 +138,12 @@ int Hal::ioctl(Open&, unsigned long request, void* arg) {
       std::memcpy(arg, &r, sizeof r);
       return 0;
     }
-    default: return ENOTTY;
+    default: {
+      std::optional<long> result;
+      int const error = m_control.ioctl(request, arg, result);
+      if (!error && result) set_result(*result);
+      return error;
+    }
   }
 }
 
@@ -146,6 +151,7 @@ int Hal::ioctl(Open&, unsigned long request, void* arg) {
 int Hal::ioctl_value(Open&, unsigned long, unsigned long) { return EFAULT; }
 
 Model::Answer Hal::command(std::string_view verb, std::vector<std::string> const& args) {
+  if (auto answer = m_control.command(verb, args, &Hal::number)) return *answer;
   if (verb == "state") {
     auto const port = args.size() == 1 ? number(args[0]) : std::nullopt;
     if (!port) return {{}, "usage: state hal <port>"};

@@ -21,6 +21,8 @@
 // Control socket:
 //   state hal <port>          output=<port> <unset|disabled|byte=0x<hh>|input=<port>> carries=0x<hh>
 //   set hal <port> <byte>     the trunk channel <port> carries <byte> (decimal or 0x hex)
+//
+// The clock selector and the SPI bus on the same device: boardsim/hal_control.h.
 
 #include <cstdint>
 #include <map>
@@ -28,6 +30,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "boardsim/hal_control.h"
 #include "boardsim/model.h"
 
 namespace BoardSim {
@@ -50,6 +53,7 @@ public:
   // output() without taking the lock, for the hooks of the models the switch connects
   // (boardsim/mcc.h), which run with the stand-in's lock held.
   Output output_of(std::uint32_t port) const;
+  HalControl const& control() const { return m_control; }
 
 protected:
   char const* request_name(unsigned long request) const override;
@@ -67,6 +71,7 @@ private:
   // Hashed: the switch refresh touches 256 outputs a loop pass.
   std::unordered_map<std::uint32_t, Output> m_outputs;
   std::map<std::uint32_t, std::uint8_t> m_inputs;
+  HalControl m_control;
 };
 
 }  // namespace BoardSim

@@ -25,9 +25,13 @@
 #include "radio/rtp_ed137_factory.h"
 #include "server/board/board_thread.h"
 #include "radio/rtp_lemz_factory.h"
+#include "server/bus_ctl.h"
 #include "server/control_server.h"
+#include "server/e1_ctl.h"
 #include "server/heartbeat.h"
+#include "server/hw_tests.h"
 #include "server/slots.h"
+#include "server/spi_ctrl.h"
 #include "signalling/isdn_factory.h"
 #include "signalling/pstn_factory.h"
 #include "slots/echo/echo_slot.h"
@@ -129,7 +133,7 @@ int main(int argc, char** argv) {
     switch (c) {
       case 0: break;  // a flag option
       case 'D': daemon = true; break;
-      case kDisableClock: break;  // clock control comes with its service
+      case kDisableClock: BusCtl::instance().DisableControl(); break;
       case kPort: port = std::atoi(optarg); break;
       case 'h': Usage(); return 0;
       default: Usage(); return 2;
@@ -161,6 +165,10 @@ int main(int argc, char** argv) {
 
     ctrlServer.Bind(&HeartBeatCtl::instance());
     ctrlServer.Bind(&Slots::instance());
+    ctrlServer.Bind(&HwTests::instance());
+    ctrlServer.Bind(&BusCtl::instance());
+    ctrlServer.Bind(&E1Ctl::instance());
+    ctrlServer.Bind(&spiCtrl::instance());  // brings the BRI channels up
     ctrlServer.Bind(&MonitoringCtl::instance());
     ChildWait::Activate();
     Dpc signals;

@@ -12,12 +12,19 @@
 //     (3 frames in, 5 back) through `server-sim`, serial and pipelined, beside a bare
 //     peer that answers each cycle with the daemon's own 5 frames, each its own write;
 //  3. the daemon's resident memory idle and after the pipelined cycles;
-//  4. frame cycles through `server-sim`: one 32-byte `hdlcPackages` package to an HDLC
+//  4. CAS cycles: `get` on an open trunk's timeslot without a slot (1 frame in, 2 back:
+//     the bits and the answer) through `server-sim`, serial and pipelined, beside a bare
+//     peer that answers each with the daemon's own 2 frames, each its own write; the
+//     memory growth over the pipelined CAS cycles beside the same number of pings;
+//  5. frame cycles through `server-sim`: one 32-byte `hdlcPackages` package to an HDLC
 //     slot on an MCC slot's line, back the answer and the frame the MCC slot received
 //     (1 frame in, 2 back), serial and pipelined, beside a bare peer that answers with
 //     the daemon's own 2 frames; the HDLC slot's statistics and trunk status come unasked
 //     and are set aside; the memory growth over the pipelined frame cycles and over as
 //     many pipelined pings.
+//
+// The daemon reports trunk status unasked every second: the readers set those frames
+// aside.
 //
 // Usage: daemon_load [cycles]   (default 100000 pipelined cycles)
 
@@ -41,12 +48,15 @@
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "asn1/coder_env.h"
+#include "schemas/acp.h"
 #include "tests/e2e/controller.h"
 #include "tests/e2e/scene.h"
+#include "tests/server/board_messages.h"
 #include "tests/server/channel_commands.h"
 
 namespace {
@@ -117,11 +127,35 @@ void write_all(int fd, std::string const& bytes) {
 // Which frames count; the others (unsolicited signals) are read and set aside.
 using Keep = bool (*)(std::string const& body, void* context);
 
-// Reads whole frames; the controller's side of both peers.
+// The bytes every trunk status report begins with: its message's header up to the first
+// field of the report, which is octet-aligned. Two reports that differ there show where.
+std::string const& trunk_status_head() {
+  static std::string const head = [] {
+    auto report = [](int trunk) {
+      LGCP::Message m;
+      m.set_pdu().select_signal().select_trunkStatus().set_trunk(trunk);
+      return encode(m);
+    };
+    std::string const a = report(0), b = report(0x7FFFFFFF);
+    return a.substr(0, static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin()));
+  }();
+  return head;
+}
+
+bool is_trunk_status(std::string_view body) { return body.starts_with(trunk_status_head()); }
+
+// Reads whole frames, trunk status reports and what `keep` refuses set aside; the
+// controller's side of both peers. One reader per link: a frame the daemon sends unasked
+// may come split across reads.
 class FrameReader {
 public:
   explicit FrameReader(int fd, Keep keep = nullptr, void* context = nullptr)
       : m_fd(fd), m_keep(keep), m_context(context) {}
+  int fd() const { return m_fd; }
+  void keep(Keep keep, void* context) {
+    m_keep = keep;
+    m_context = context;
+  }
   // Blocks until `count` frames arrived; returns their bodies.
   std::vector<std::string> frames(std::size_t count) {
     std::vector<std::string> out;
@@ -150,7 +184,7 @@ private:
       std::string body = m_buffer.substr(m_at + 4, length - 4);
       m_at += length;
       took = true;
-      if (m_keep && !m_keep(body, m_context)) continue;
+      if (is_trunk_status(body) || (m_keep && !m_keep(body, m_context))) continue;
       out.push_back(std::move(body));
     }
     if (m_at > 65536) {
@@ -225,9 +259,8 @@ struct Figures {
 };
 
 // Serial round trips: one frame out, `back` frames in.
-Figures round_trips(int fd, std::string const& out, std::size_t back, int count, Keep keep = nullptr,
-                    void* context = nullptr) {
-  FrameReader reader(fd, keep, context);
+Figures round_trips(FrameReader& reader, std::string const& out, std::size_t back, int count) {
+  int const fd = reader.fd();
   std::vector<double> times;
   times.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {
@@ -247,9 +280,8 @@ Figures round_trips(int fd, std::string const& out, std::size_t back, int count,
 
 // Pipelined cycles of `back` frames back: up to `window` cycles in flight; the rate in
 // cycles per second.
-double pipelined(int fd, std::string const& cycle, int cycles, int window, long back = 5, Keep keep = nullptr,
-                 void* context = nullptr) {
-  FrameReader reader(fd, keep, context);
+double pipelined(FrameReader& reader, std::string const& cycle, long back, int cycles, int window) {
+  int const fd = reader.fd();
   auto const start = Clock::now();
   int sent = 0;
   long received = 0;
@@ -289,16 +321,14 @@ std::vector<std::string> answer_cycle(std::string const&, void* context) {
 
 // Serial round trips in alternating turns over several links, so that the machine's
 // drift meets each alike: every turn makes `per_turn` round trips on each link in order.
-std::vector<Figures> alternating_round_trips(std::vector<int> const& fds, std::string const& out, int turns,
+std::vector<Figures> alternating_round_trips(std::vector<FrameReader>& readers, std::string const& out, int turns,
                                              int per_turn) {
-  std::vector<FrameReader> readers;
-  for (int fd : fds) readers.emplace_back(fd);
-  std::vector<std::vector<double>> times(fds.size());
+  std::vector<std::vector<double>> times(readers.size());
   for (int turn = 0; turn < turns; ++turn) {
-    for (std::size_t link = 0; link < fds.size(); ++link) {
+    for (std::size_t link = 0; link < readers.size(); ++link) {
       for (int i = 0; i < per_turn; ++i) {
         auto const start = Clock::now();
-        write_all(fds[link], out);
+        write_all(readers[link].fd(), out);
         readers[link].frames(1);
         times[link].push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
       }
@@ -339,10 +369,11 @@ void ping_figures(Placement const& where, std::string const& ping) {
   if (std::string const failed = sim.start(); !failed.empty()) throw std::runtime_error(failed);
   pin_to(where.client_cpu);
 
-  std::vector<int> const fds = {connect_to(kRawPort), connect_to(kServerPort), connect_to(e2e::kPort)};
-  alternating_round_trips(fds, ping, 1, 1000);  // warm-up
-  std::vector<Figures> const f = alternating_round_trips(fds, ping, kTurns, kPerTurn);
-  for (int fd : fds) ::close(fd);
+  std::vector<FrameReader> readers;
+  for (int port : {kRawPort, kServerPort, e2e::kPort}) readers.emplace_back(connect_to(port));
+  alternating_round_trips(readers, ping, 1, 1000);  // warm-up
+  std::vector<Figures> const f = alternating_round_trips(readers, ping, kTurns, kPerTurn);
+  for (FrameReader const& reader : readers) ::close(reader.fd());
   if (std::string const failed = server.stop(); !failed.empty()) throw std::runtime_error(failed);
   if (std::string const failed = sim.stop(); !failed.empty()) throw std::runtime_error(failed);
 
@@ -391,10 +422,10 @@ void beside_bare_peer(Placement const& where, BareCycles const& b, Figures const
     pin_to(where.peer_cpu);
     RawPeer peer(b.answer, b.answer_context);
     pin_to(where.client_cpu);
-    int const fd = connect_to(kRawPort);
-    raw_serial = round_trips(fd, b.cycle, static_cast<std::size_t>(b.back), b.serial, b.keep, b.keep_context);
-    raw_rate = pipelined(fd, b.cycle, b.pipelined, b.window, b.back, b.keep, b.keep_context);
-    ::close(fd);
+    FrameReader reader(connect_to(kRawPort), b.keep, b.keep_context);
+    raw_serial = round_trips(reader, b.cycle, static_cast<std::size_t>(b.back), b.serial);
+    raw_rate = pipelined(reader, b.cycle, b.back, b.pipelined, b.window);
+    ::close(reader.fd());
   }
   std::printf("%s\n", b.title);
   std::printf("  serial (%d)    bare peer %.1f us/cycle, server-sim %.1f us/cycle (median)\n", b.serial,
@@ -439,13 +470,13 @@ void cycle_figures(Placement const& where, int cycles) {
         throw std::runtime_error("the cycle is not answered success: " + daemon.output().substr(0, 2000));
     }
     idle_rss = rss_kb(daemon.pid());
-    sim_serial = round_trips(fd, cycle, 5, kSerialCycles);
+    sim_serial = round_trips(reader, cycle, 5, kSerialCycles);
     // A first pipelined run of the same length fills the stand-in's request log and
     // touches the packet pool's blocks that many messages in flight need: what follows
     // must not grow.
-    pipelined(fd, cycle, cycles, kWindow);
+    pipelined(reader, cycle, 5, cycles, kWindow);
     warm_rss = rss_kb(daemon.pid());
-    sim_rate = pipelined(fd, cycle, cycles, kWindow);
+    sim_rate = pipelined(reader, cycle, 5, cycles, kWindow);
     loaded_rss = rss_kb(daemon.pid());
     close_and_stop(daemon, fd);
   }
@@ -458,7 +489,57 @@ void cycle_figures(Placement const& where, int cycles) {
               idle_rss, kSerialCycles, cycles, warm_rss, cycles, loaded_rss, loaded_rss - warm_rss);
 }
 
-// 4. Frame cycles. The answer's body never changes (its seq does not); the frame the MCC
+// 4. CAS cycles: the daemon's two answers to a get, as server-sim gave them.
+std::vector<std::string> answer_cas(std::string const&, void* context) {
+  return *static_cast<std::vector<std::string>*>(context);
+}
+
+bool is_ping_answer(std::string const& body, void* context) { return body == *static_cast<std::string*>(context); }
+
+void cas_figures(Placement const& where, int cycles) {
+  std::string const cas_get = frame(encode(board_test::cas(7, -1, 1, 5, board_test::Cas::get)));
+  std::string const ping = frame(encode(e2e::ping(8)));
+  std::vector<std::string> cas_answers;
+  Figures cas_serial;
+  double cas_rate = 0;
+  long warm_rss = 0, loaded_rss = 0, pinged_rss = 0;
+  {
+    e2e::Daemon daemon;
+    FrameReader reader(start_and_connect(where, daemon));
+    write_all(reader.fd(), frame(encode(board_test::cas(6, -1, 1, 5, board_test::Cas::open, 9))));
+    reader.frames(3);
+    write_all(reader.fd(), cas_get);
+    for (auto& b : reader.frames(2)) cas_answers.push_back(frame(b));
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per);
+    LGCP::Message bits, answer;
+    std::string const& b0 = cas_answers.front();
+    std::string const& b1 = cas_answers.back();
+    if (!ASN1::decode(b0.data() + 4, b0.data() + b0.size(), &env, bits, true) || board_test::cas_text(bits) != "{1, 5, 0, 9}" ||
+        !ASN1::decode(b1.data() + 4, b1.data() + b1.size(), &env, answer, true) || !e2e::is_success(answer))
+      throw std::runtime_error("the CAS get is not answered with its bits and success: " + daemon.output().substr(0, 2000));
+    cas_serial = round_trips(reader, cas_get, 2, kSerialCycles);
+    pipelined(reader, cas_get, 2, cycles, kWindow);
+    warm_rss = rss_kb(daemon.pid());
+    cas_rate = pipelined(reader, cas_get, 2, cycles, kWindow);
+    loaded_rss = rss_kb(daemon.pid());
+    write_all(reader.fd(), ping);
+    std::string ping_answer = reader.frames(1).front();
+    reader.keep(&is_ping_answer, &ping_answer);
+    pipelined(reader, ping, 1, cycles, kWindow);
+    pinged_rss = rss_kb(daemon.pid());
+    close_and_stop(daemon, reader.fd());
+  }
+  beside_bare_peer(where,
+                   {"CAS get cycles without a slot (1 frame in, 2 back)", cas_get, 2, kSerialCycles, cycles, kWindow,
+                    &answer_cas, &cas_answers},
+                   cas_serial, cas_rate);
+  std::printf("server-sim resident memory: over %d more pipelined CAS cycles %ld kB to %ld kB (growth %ld kB); over"
+              " %d more pings to %ld kB (growth %ld kB)\n",
+              cycles, warm_rss, loaded_rss, loaded_rss - warm_rss, cycles, pinged_rss, pinged_rss - loaded_rss);
+}
+
+// 5. Frame cycles. The answer's body never changes (its seq does not); the frame the MCC
 // slot reports changes only in its control byte, the HDLC slot's send counter.
 struct FrameCycle {
   std::string answer;
@@ -532,12 +613,14 @@ void frame_cycles(Placement const& where, int cycles) {
     do c.ping_answer = reader.frames(1).front();
     while (!decoded(c.ping_answer).get_pdu().response_isSelected());
 
-    sim_serial = round_trips(fd, package, 2, serial_cycles, &frame_cycle_body, &c);
-    pipelined(fd, package, cycles, window, 2, &frame_cycle_body, &c);
+    reader.keep(&frame_cycle_body, &c);
+    sim_serial = round_trips(reader, package, 2, serial_cycles);
+    pipelined(reader, package, 2, cycles, window);
     warm_rss = rss_kb(daemon.pid());
-    sim_rate = pipelined(fd, package, cycles, window, 2, &frame_cycle_body, &c);
+    sim_rate = pipelined(reader, package, 2, cycles, window);
     framed_rss = rss_kb(daemon.pid());
-    pipelined(fd, ping, cycles, window, 1, &ping_body, &c);
+    reader.keep(&ping_body, &c);
+    pipelined(reader, ping, 1, cycles, window);
     pinged_rss = rss_kb(daemon.pid());
     close_and_stop(daemon, fd);
   }
@@ -559,6 +642,7 @@ std::string run(int cycles) {
     std::printf("== %s (client on CPU %d, daemon and peer on CPU %d)\n", where.name, where.client_cpu, where.peer_cpu);
     ping_figures(where, ping);
     cycle_figures(where, cycles);
+    cas_figures(where, cycles);
     frame_cycles(where, cycles);
     std::printf("\n");
     std::fflush(stdout);

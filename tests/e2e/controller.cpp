@@ -107,10 +107,13 @@ void Controller::take_frames() {
     m_received.push_back(body);
     ASN1::CoderEnv env = per_env();
     LGCP::Message message;
-    if (ASN1::decode(body.data(), body.data() + body.size(), &env, message, true))
+    if (ASN1::decode(body.data(), body.data() + body.size(), &env, message, true)) {
+      if (!is_trunk_status(message)) ++m_asked_for;
       m_inbox.push_back(std::move(message));
-    else
+    } else {
+      ++m_asked_for;
       m_undecodable.push_back(body);
+    }
   }
 }
 
@@ -144,11 +147,11 @@ std::optional<LGCP::Message> Controller::signal(std::function<bool(LGCP::Message
 }
 
 bool Controller::quiet(int wait_ms) {
-  std::size_t const before = m_received.size();
+  std::size_t const before = m_asked_for;
   auto const deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
   while (Clock::now() < deadline && read_some(remaining_ms(deadline))) {
   }
-  return m_received.size() == before;
+  return m_asked_for == before;
 }
 
 bool Controller::sees_close(int wait_ms) {
@@ -191,6 +194,10 @@ std::function<bool(LGCP::Message const&)> signal_of(int alternative, int slot) {
     if (slot < 0) return true;
     return m.slot_isPresent() && static_cast<int>(m.get_slot().getValue()) == slot;
   };
+}
+
+bool is_trunk_status(LGCP::Message const& m) {
+  return m.get_pdu().signal_isSelected() && m.get_pdu().get_signal().currentSelection() == LGCP::Signal::trunkStatus::id;
 }
 
 std::string to_text(LGCP::Message const& m) {

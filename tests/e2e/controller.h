@@ -33,7 +33,8 @@ public:
   // The first kept or arriving signal that `match` accepts (it is taken from the kept
   // ones), or nothing within wait_ms.
   std::optional<LGCP::Message> signal(std::function<bool(LGCP::Message const&)> const& match, int wait_ms = 5000);
-  // Whatever arrives within wait_ms: true when nothing (a quiet link), the arrivals kept.
+  // Whatever arrives within wait_ms: true when nothing but trunk status reports, which
+  // come unasked every second (a quiet link), the arrivals kept.
   bool quiet(int wait_ms);
   // Whether the daemon closes the link within wait_ms.
   bool sees_close(int wait_ms = 5000);
@@ -52,6 +53,7 @@ private:
   std::string m_buffer;
   std::deque<LGCP::Message> m_inbox;
   std::vector<std::string> m_sent, m_received, m_undecodable;
+  std::size_t m_asked_for = 0;  // bodies received that are not trunk status reports
   bool m_closed = false;
 };
 
@@ -68,6 +70,8 @@ using lgcp_test::error_of;
 using lgcp_test::is_success;
 // A signal of this alternative (LGCP::Signal's selection numbers).
 std::function<bool(LGCP::Message const&)> signal_of(int alternative, int slot = -1);
+// The trunk status reports that come unasked every second once a controller connected.
+bool is_trunk_status(LGCP::Message const& m);
 std::string to_text(LGCP::Message const& m);
 
 }  // namespace e2e

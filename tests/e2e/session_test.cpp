@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 
 #include "asn1/coder_env.h"
@@ -19,6 +20,13 @@
 namespace {
 
 using namespace e2e;
+
+bool is_trunk_status_body(std::string const& body) {
+  ASN1::CoderEnv env;
+  env.set_encodingRule(ASN1::CoderEnv::per);
+  LGCP::Message m;
+  return ASN1::decode(body.data(), body.data() + body.size(), &env, m, true) && is_trunk_status(m);
+}
 
 // The session of the end-to-end tests, in one run: every command kind the daemon serves
 // today, a frame that does not decode and a slot number no encoder writes.
@@ -92,10 +100,17 @@ TEST(Session, TsharkAndErlangReadTheWholeSession) {
               f.check(wire.to_server.bodies == c.bodies_sent(), "controller to daemon: tshark saw\n" +
                                                                     oracle::show(wire.to_server.bodies) + "\nsent\n" +
                                                                     oracle::show(c.bodies_sent()));
-              f.check(wire.to_client.bodies == c.bodies_received(), "daemon to controller: tshark saw\n" +
-                                                                      oracle::show(wire.to_client.bodies) +
-                                                                      "\nreceived\n" + oracle::show(c.bodies_received()));
-              f.equal(c.bodies_received().size(), 17u, "messages from the daemon");
+              // Trunk status reports come every second: some may leave the daemon after the
+              // controller's last read, while it closes.
+              auto const& seen = wire.to_client.bodies;
+              auto const& received = c.bodies_received();
+              bool const prefix = seen.size() >= received.size() && std::equal(received.begin(), received.end(), seen.begin());
+              f.check(prefix && std::all_of(seen.begin() + static_cast<long>(std::min(received.size(), seen.size())),
+                                            seen.end(), is_trunk_status_body),
+                      "daemon to controller: tshark saw\n" + oracle::show(seen) + "\nreceived\n" + oracle::show(received));
+              f.equal(std::count_if(received.begin(), received.end(),
+                                    [](std::string const& body) { return !is_trunk_status_body(body); }),
+                      17, "messages from the daemon besides trunk status");
 
               std::unique_ptr<oracle::ErlangCodec> const erlang = wire_oracle::start_codec();
               if (!erlang->failure().empty()) return f.result() + erlang->failure();
@@ -120,8 +135,8 @@ TEST(Session, TsharkAndErlangReadTheWholeSession) {
                 f.check(decoded, std::string(direction) + " " + hex + " decodes here");
                 f.equal(answer, "ok same", std::string(direction) + " " + hex + " as Erlang decodes it");
               };
-              for (std::string const& body : c.bodies_sent()) decode_both(body, "to the daemon");
-              for (std::string const& body : c.bodies_received()) decode_both(body, "from the daemon");
+              for (std::string const& body : wire.to_server.bodies) decode_both(body, "to the daemon");
+              for (std::string const& body : wire.to_client.bodies) decode_both(body, "from the daemon");
               return f.result();
             }),
             "");

@@ -11,7 +11,9 @@
 
 #include "boardsim/control.h"
 #include "boardsim/dsproc.h"
+#include "boardsim/e1_cas.h"
 #include "boardsim/hal.h"
+#include "boardsim/maintenance.h"
 #include "boardsim/mcc.h"
 #include "boardsim/sim.h"
 #include "boardsim/tonec.h"
@@ -49,6 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   int const mcc = sim.open(Board::kMccControl, O_RDWR | O_NONBLOCK);
   Board::MccAllocate channel{0, 512, 0, 1, 1};
   check(mcc >= 0 && sim.ioctl(mcc, Board::MCC_ALLOCATE, &channel) == 0);
+  sim.add<BoardSim::Maintenance>();
+  sim.add<BoardSim::E1Cas>();
+  int const maintenance = sim.open(Board::kMaintenance, O_RDWR | O_NONBLOCK);
+  int const cas = sim.open(Board::kE1Cas, O_RDWR | O_NONBLOCK);
+  check(maintenance >= 0 && cas >= 0);
 
   std::string_view input(reinterpret_cast<char const*>(data), size);
   while (!input.empty()) {
@@ -66,5 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   ::close(dtmf);
   ::close(dsp);
   ::close(voice);
+  ::close(maintenance);
+  ::close(cas);
   return 0;
 }

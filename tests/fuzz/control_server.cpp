@@ -26,16 +26,20 @@
 #include "hardware/hw_mux.h"
 #include "monitoring/monitoring_ctl.h"
 #include "protocol/control_service.h"
+#include "server/bus_ctl.h"
 #include "server/control_server.h"
+#include "server/e1_ctl.h"
 #include "server/heartbeat.h"
+#include "server/hw_tests.h"
 #include "server/slot_factory.h"
 #include "server/slots.h"
+#include "server/spi_ctrl.h"
 #include "slots/echo/echo_slot.h"
 #include "slots/ext/ext_slot.h"
 #include "slots/hdlc/hdlc_slot.h"
 #include "slots/map/map_slot.h"
 #include "slots/mcc/mcc_slot.h"
-#include "tests/fuzz/loop_passes.h"
+#include "tests/fuzz/loop.h"
 #include "tests/fuzz/support.h"
 
 namespace {
@@ -76,8 +80,8 @@ struct Setup {
     std::cout.rdbuf(&null);
     std::cerr.rdbuf(&null);
     std::clog.rdbuf(&null);
-    multiplexer.set_poll_function(&fuzz::poll_now);
-    BoardSim::daemon_sim();  // the daemon's stand-in: the switch, the watchdog, the HDLC controller
+    fuzz::never_wait();
+    BoardSim::daemon_sim();  // the daemon's stand-in: the switch, the watchdog, the E1 drivers, the HDLC controller
     // The factories start-up makes whose families take creates, in its order; not the
     // software T.38 factory: each of its creates would start a process.
     MapFactory::instance();
@@ -89,6 +93,10 @@ struct Setup {
     Slots::instance().set_release_pause(std::chrono::milliseconds(0));
     ctrlServer.Bind(&HeartBeatCtl::instance());
     ctrlServer.Bind(&Slots::instance());
+    ctrlServer.Bind(&HwTests::instance());
+    ctrlServer.Bind(&BusCtl::instance());
+    ctrlServer.Bind(&E1Ctl::instance());
+    ctrlServer.Bind(&spiCtrl::instance());
     ctrlServer.Bind(&MonitoringCtl::instance());
     pool_free = Packet::pool_free();
   }
@@ -102,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   check(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds) == 0);
   Fd controller(fds[0]);
   ctrlServer.Activate(new PairLink(Fd(fds[1])));
-  run_passes(1);
+  fuzz::run_passes(1);
 
   Control::Notify& server = ctrlServer;
   for (std::size_t at = 0; at < size;) {
@@ -111,12 +119,12 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     at += 1 + length;
     drain(controller.lowlevel_fd());
   }
-  run_passes(1);
+  fuzz::run_passes(1);
   drain(controller.lowlevel_fd());
 
   // The controller goes away: one pass reads the end, the next reports it.
   controller.close();
-  run_passes(3);
+  fuzz::run_passes(3);
   check(Slots::instance().live().empty());
   for (SlotFactory* f = firstFactory; f; f = f->next()) check(f->slots().empty());
   ctrlServer.Deactivate();

@@ -35,7 +35,7 @@
 #include "server/slots.h"
 #include "slots/hdlc/hdlc_slot.h"
 #include "slots/mcc/mcc_slot.h"
-#include "tests/fuzz/loop_passes.h"
+#include "tests/fuzz/loop.h"
 #include "tests/fuzz/support.h"
 
 namespace {
@@ -125,7 +125,7 @@ struct Setup {
     std::clog.rdbuf(&null);
     BoardSim::set_diag_sink(&no_diag);
     Mux::set_clock_source(&g_clock);
-    multiplexer.set_poll_function(&fuzz::poll_now);
+    fuzz::never_wait();
     BoardSim::daemon_sim();
     Board::install(&watch);
     HwMux& mux = HwMux::instance();

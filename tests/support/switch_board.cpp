@@ -1,6 +1,8 @@
 #include "tests/support/switch_board.h"
 
 #include "boardsim/dsproc.h"
+#include "boardsim/e1_cas.h"
+#include "boardsim/maintenance.h"
 #include "boardsim/tonec.h"
 #include "boardsim/voice.h"
 #include "boardsim/watchdog.h"
@@ -20,6 +22,8 @@ struct Shared {
     sim.add<BoardSim::Tonec>();
     sim.add<BoardSim::Dsproc>();
     sim.add<BoardSim::Voice>();
+    sim.add<BoardSim::Maintenance>();
+    sim.add<BoardSim::E1Cas>();
   }
 };
 

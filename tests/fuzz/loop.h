@@ -1,6 +1,6 @@
 #pragma once
-// Loop passes for the fuzz targets that run the daemon's code in the loop: passes that
-// never wait, a given number of them at a time.
+// The event loop as fuzz targets run it: passes that never wait, a given number of them
+// at a time.
 
 #include <poll.h>
 
@@ -20,6 +20,9 @@ inline int poll_now(pollfd* records, nfds_t count, int) {
   ++polls_made();
   return ::poll(records, count, 0);
 }
+
+// From now on the loop's passes never wait.
+inline void never_wait() { multiplexer.set_poll_function(&poll_now); }
 
 // Runs `passes` loop passes that poll and serve what is ready. Counted by the polls: the
 // loop runs its deferred calls twice a pass.
