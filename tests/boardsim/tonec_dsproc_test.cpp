@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 
@@ -89,7 +90,8 @@ TEST_F(ToneDspModelTest, TonecRefusesWhatADriverWouldAndServesTheReadOnlyOpen) {
 TEST_F(ToneDspModelTest, TonecEventsAreTheRecordsTheLinesDescribe) {
   EXPECT_EQ(run("set dtmf event 3 49 1000"), (Lines{"ok"}));
   auto event = read_event<Board::DtmfEvent>(dtmf);
-  EXPECT_EQ(std::memcmp(&event, "\x31\0\0\0\x03\0\0\0\xe8\x03\0\0\0\0\0\0", 16), 0) << "{code, ts, timestamp, id 0}";
+  Board::DtmfEvent const expected{0x31, 3, 1000, 0};
+  EXPECT_EQ(std::memcmp(&event, &expected, sizeof event), 0) << "{code, ts, timestamp, id 0}";
 
   ASSERT_EQ(request(dtmf, Board::DTMF_ENABLE_DETECTOR, Board::DtmfEnable{3, 9}), 0);
   ASSERT_EQ(by_value(dtmf, Board::DTMF_DISABLE_DETECTOR, 3), 0);
@@ -171,24 +173,31 @@ TEST_F(ToneDspModelTest, DsprocRefusesWhatADriverWouldAndAnswersItsVersion) {
 TEST_F(ToneDspModelTest, DsprocEventsAreTheRecordsTheLinesDescribe) {
   ASSERT_EQ(request(dsp, Board::DSPROC_ENABLE, Board::DsprocFunctions{5, 7, 0x1}), 0);
   ASSERT_EQ(request(dsp, Board::DSPROC_ENABLE, Board::DsprocFunctions{5, 8, 0x12}), 0);
+  // Records in the board's byte order: the header's words, then the payload's fields.
+  auto record = [](std::uint32_t ts, std::uint32_t id, std::uint32_t type, auto payload) {
+    Board::DsprocEvent event{ts, id, type, {}};
+    static_assert(sizeof payload <= sizeof event.payload);
+    std::memcpy(event.payload, &payload, sizeof payload);
+    return std::string(reinterpret_cast<char const*>(&event), sizeof event);
+  };
   struct Case {
     char const* line;
-    char const* record;  // 24 bytes
+    std::string record;
   };
   for (Case const& c : {
-           Case{"set dsp event 5 vad 3 1 -1",
-                "\x05\0\0\0\x07\0\0\0\x01\0\0\0\x03\0\0\0\x01\0\0\0\xff\xff\xff\xff"},
-           Case{"set dsp event 5 sd 0 9", "\x05\0\0\0\x09\0\0\0\x02\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0"},
-           Case{"set dsp event 5 sd 1", "\x05\0\0\0\x08\0\0\0\x02\0\0\0\x01\0\0\0\0\0\0\0\0\0\0\0"},
-           Case{"set dsp event 5 bss 1.5", "\x05\0\0\0\x08\0\0\0\x10\0\0\0\0\0\xc0\x3f\0\0\0\0\0\0\0\0"},
-           Case{"set dsp event 5 bss 3e38", "\x05\0\0\0\x08\0\0\0\x10\0\0\0\xe6\xb1\x61\x7f\0\0\0\0\0\0\0\0"},
-           Case{"set dsp event 6 tone 2100 1", "\x06\0\0\0\0\0\0\0\0\x01\0\0\x34\x08\0\0\x01\0\0\0\0\0\0\0"},
+           Case{"set dsp event 5 vad 3 1 -1", record(5, 7, 1, Board::dsproc_vad_event{3, 1, -1})},
+           Case{"set dsp event 5 sd 0 9", record(5, 9, 2, Board::dsproc_sd_event{0})},
+           Case{"set dsp event 5 sd 1", record(5, 8, 2, Board::dsproc_sd_event{1})},
+           // The scores' bits: 1.5 and the float nearest 3e38.
+           Case{"set dsp event 5 bss 1.5", record(5, 8, 0x10, std::uint32_t{0x3fc00000})},
+           Case{"set dsp event 5 bss 3e38", record(5, 8, 0x10, std::uint32_t{0x7f61b1e6})},
+           Case{"set dsp event 6 tone 2100 1", record(6, 0, 0x100, Board::dsproc_tone_event{2100, 1, {}})},
            Case{"set dsp event 5 flags 0xa0000000 0xe0000000 3",
-                "\x05\0\0\0\x03\0\0\0\0\x02\0\0\0\0\0\xa0\0\0\0\xe0\0\0\0\0"},
+                record(5, 3, 0x200, Board::dsproc_flags_event{0xa0000000, 0xe0000000})},
        }) {
     EXPECT_EQ(run(c.line), (Lines{"ok"})) << c.line;
     auto const event = read_event<Board::DsprocEvent>(dsp);
-    EXPECT_EQ(std::string(reinterpret_cast<char const*>(&event), sizeof event), std::string(c.record, 24)) << c.line;
+    EXPECT_EQ(std::string(reinterpret_cast<char const*>(&event), sizeof event), c.record) << c.line;
   }
   for (std::string_view bad : {"set dsp event 5", "set dsp event 5 vad 1 2", "set dsp event 5 bss x",
                                "set dsp event 5 bss 1.5x", "set dsp event 5 tone 1 256", "set dsp event 5 sd 1 2 3",

@@ -9,10 +9,12 @@
 #include <sstream>
 
 #include "boardsim/control.h"
+#include "foundation/board_requests.h"
 #include "foundation/trace_ctl.h"
 #include "server/control_server.h"
 #include "server/slots.h"
 #include "tests/protocol/link_harness.h"
+#include "tests/server/channel_commands.h"
 #include "tests/server/controller_end.h"
 #include "tests/server/event_slot.h"
 #include "tests/support/switch_board.h"
@@ -20,6 +22,7 @@
 namespace {
 
 using Lines = std::vector<std::string>;
+using lgcp_test::hex_text;
 using test_server::EventSlot;
 
 std::string text(LGCP::Message const& message) {
@@ -207,9 +210,11 @@ TEST_F(DriverEventsTest, SpuriousDisabledAndUnknownEventsAreDroppedWithTheirLine
   streams.clear();
   traces.signalling.events = true;
   ASSERT_TRUE(slot.disableSD());
+  // A type no function has, in the board's byte order.
+  Board::DsprocEvent const unknown{5, 0, 4, {}};
+  std::string const unknown_hex = hex_text(std::string(reinterpret_cast<char const*>(&unknown), sizeof unknown));
   EXPECT_EQ(signals({"set dsp event 5 vad 1 1 0 0", "set dsp event 5 bss 1.5 3", "set dsp event 5 sd 1 0",
-                     "set dsp event 9 sd 1", "set dsp event 5 flags 0x1 0x2 4",
-                     "deliver dsp 05000000 00000000 04000000 000000000000000000000000"},
+                     "set dsp event 9 sd 1", "set dsp event 5 flags 0x1 0x2 4", "deliver dsp " + unknown_hex},
                     0),
             Lines{});
   EXPECT_EQ(log(),
