@@ -440,6 +440,14 @@ TEST_F(SimTest, AHookSetsTheCallsResultAndTheLogShowsIt) {
   EXPECT_EQ(sim.requests(kDevice, "ioctl COUNT").back().fields, "value=0x1");
 }
 
+TEST_F(SimTest, AnEmptyWriteMayPassNoBuffer) {
+  Fd fd(open_device());
+  DiagCapture refusals;  // the test device takes two-byte records only
+  EXPECT_EQ(Board::io().write(fd.lowlevel_fd(), nullptr, 0), -1);
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(sim.requests(kDevice, "write").back().fields, "data=\"\"");
+}
+
 TEST_F(SimTest, TheLogShowsARecordAsItWasPassedAndHandedBack) {
   Fd fd(open_device());
   Level record{3, 7};
