@@ -1,6 +1,7 @@
 #include "boardsim/daemon_board.h"
 
 #include "boardsim/hal.h"
+#include "boardsim/mctl.h"
 #include "boardsim/server.h"
 #include "boardsim/sim.h"
 #include "boardsim/watchdog.h"
@@ -14,6 +15,7 @@ Sim& daemon_sim() {
     auto* const made = new Sim;
     made->add<Watchdog>();
     made->add<Hal>();
+    made->add<Mctl>();
     Board::install(made);
     return made;
   }();

@@ -11,6 +11,7 @@
 
 #include "boardsim/control.h"
 #include "boardsim/hal.h"
+#include "boardsim/mctl.h"
 #include "boardsim/sim.h"
 #include "boardsim/watchdog.h"
 #include "foundation/board_io.h"
@@ -28,6 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   BoardSim::Sim sim(64);
   sim.add<BoardSim::Hal>();
   sim.add<BoardSim::Watchdog>(8);
+  sim.add<BoardSim::Mctl>();
   // An open to deliver into; its events are dropped with it.
   int const hal = sim.open(Board::kHal, O_RDWR | O_NONBLOCK);
   check(hal >= 0);

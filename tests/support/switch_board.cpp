@@ -10,7 +10,8 @@ namespace {
 struct Shared {
   BoardSim::Sim sim;
   BoardSim::Hal* hal;
-  Shared() : hal(&sim.add<BoardSim::Hal>()) { sim.add<BoardSim::Watchdog>(); }
+  BoardSim::Mctl* mctl;
+  Shared() : hal(&sim.add<BoardSim::Hal>()), mctl(&sim.add<BoardSim::Mctl>()) { sim.add<BoardSim::Watchdog>(); }
 };
 
 // Never destroyed: HwMux's descriptor belongs to it until the process ends.
@@ -23,6 +24,7 @@ Shared& shared() {
 
 BoardSim::Sim& switch_board() { return shared().sim; }
 BoardSim::Hal& switch_model() { return *shared().hal; }
+BoardSim::Mctl& modem_model() { return *shared().mctl; }
 
 SwitchBoardScope::SwitchBoardScope() : m_previous(Board::install(&switch_board())) {
   switch_board().clear_requests();

@@ -4,12 +4,15 @@
 // outlive every test; each test installs it and clears its request log.
 
 #include "boardsim/hal.h"
+#include "boardsim/mctl.h"
 #include "boardsim/sim.h"
 
 namespace test {
 
 BoardSim::Sim& switch_board();
 BoardSim::Hal& switch_model();
+// The DSP modems' control device on the same stand-in.
+BoardSim::Mctl& modem_model();
 
 // Installs the shared stand-in behind Board::io() for the lifetime of the object, with
 // an empty request log and no armed faults.
