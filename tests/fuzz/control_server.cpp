@@ -95,7 +95,8 @@ struct Setup {
     std::clog.rdbuf(&null);
     multiplexer.set_poll_function(&poll_now);
     BoardSim::daemon_sim();  // the daemon's stand-in: the switch and the watchdog
-    // The factories start-up makes whose families take creates, in its order.
+    // The factories start-up makes whose families take creates, in its order. The modem
+    // factory is not among them: its slots start the PPP daemon.
     MapFactory::instance();
     ExtFactory::instance();
     EchoFactory::instance();
