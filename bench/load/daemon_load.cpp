@@ -347,6 +347,18 @@ void ping_figures(Placement const& where, std::string const& ping) {
               f[2].median_us / f[1].median_us);
 }
 
+// Starts server-sim where the placement puts it and connects to it: the link, with a
+// standing trunk slot made.
+int connect_with_trunk(Placement const& where, e2e::Daemon& daemon, int slot, unsigned trunk, unsigned timeslot) {
+  pin_to(where.peer_cpu);
+  if (std::string const failed = daemon.start(); !failed.empty()) throw std::runtime_error(failed);
+  pin_to(where.client_cpu);
+  int const fd = connect_to(e2e::kPort);
+  write_all(fd, frame(encode(e2e::create_trunk(1, slot, trunk, timeslot))));
+  FrameReader(fd).frames(3);  // nothing else comes before the next command
+  return fd;
+}
+
 void cycle_figures(Placement const& where, int cycles) {
   constexpr int kSerialCycles = 20000;
   constexpr int kWindow = 64;
@@ -361,14 +373,9 @@ void cycle_figures(Placement const& where, int cycles) {
   double sim_rate = 0;
   long idle_rss = 0, warm_rss = 0, loaded_rss = 0;
   {
-    pin_to(where.peer_cpu);
     e2e::Daemon daemon;
-    if (std::string const failed = daemon.start(); !failed.empty()) throw std::runtime_error(failed);
-    pin_to(where.client_cpu);
-    int const fd = connect_to(e2e::kPort);
+    int const fd = connect_with_trunk(where, daemon, 1, 0, 1);
     FrameReader reader(fd);
-    write_all(fd, frame(encode(e2e::create_trunk(1, 1, 0, 1))));
-    reader.frames(3);
     write_all(fd, create);
     for (auto& b : reader.frames(3)) answers.create.push_back(frame(b));
     write_all(fd, connect);
@@ -487,14 +494,9 @@ void modem_figures(Placement const& where, e2e::ModemTerminals& terminals, int c
   constexpr int kTurns = 10;
   constexpr int kWarmUp = 100;
   e2e::set_mode(e2e::kPppd, "hup 0");
-  pin_to(where.peer_cpu);
   e2e::Daemon daemon;
-  if (std::string const failed = daemon.start(); !failed.empty()) throw std::runtime_error(failed);
-  pin_to(where.client_cpu);
-  int const fd = connect_to(e2e::kPort);
+  int const fd = connect_with_trunk(where, daemon, 4, 1, 5);
   FrameReader reader(fd);
-  write_all(fd, frame(encode(e2e::create_trunk(1, 4, 1, 5))));
-  reader.frames(3);
   std::string const cycle_start = frame(encode(create_modem(2, 3))) + frame(encode(e2e::connect_to(3, 3, 4)));
   std::string const destroy = frame(encode(e2e::destroy(4, 3)));
 
