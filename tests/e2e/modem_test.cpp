@@ -366,6 +366,8 @@ void ModemRun::fax_sender() {
           "the end and the pages");
   f.check(e2e::eventually([&] { return mctl_state(2).find(" free ") != std::string::npos; }),
           "the fax took modem 2 from the slot: " + mctl_state(2));
+  f.equal(ask(command(seq(), 8, [](LGCP::Command& c) { c.select_activate().select_empty(); })),
+          "error " + std::to_string(LGCP::ErrorCause::unsupported), "slot 8 stays");
 
   set_mode(kFaxSender, "hup 3");
   f.equal(ask(create_modem(seq(), 12, ModemCreate("").faxing().arguments({"p3.tif"}))), "success", "create fax 12");
