@@ -119,7 +119,9 @@ void Sim::retire(Model::Open& open) {
   open.model().close(open);
   m_log.add(received(open, Received::Kind::close));
   if (open.m_number >= 0) m_numbers[static_cast<std::size_t>(open.m_number)] = nullptr;
-  // Closing the end also takes it out of the epoll set.
+  // Out of the epoll set before the end closes: a child the daemon forked holds a copy
+  // of the end until it execs, and that copy would keep the entry, and this open, in it.
+  ::epoll_ctl(m_hangups.lowlevel_fd(), EPOLL_CTL_DEL, open.m_end.lowlevel_fd(), nullptr);
   m_opens.erase(open.m_inode);
 }
 

@@ -39,6 +39,7 @@
 #include "slots/hdlc/hdlc_slot.h"
 #include "slots/map/map_slot.h"
 #include "slots/mcc/mcc_slot.h"
+#include "slots/modem/modem_factory.h"
 #include "slots/t38/t38_soft_slot.h"
 
 namespace {
@@ -146,6 +147,7 @@ int main(int argc, char** argv) {
 
   MapFactory::instance();
   PstnFactory::instance();
+  ModemFactory::instance();
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();

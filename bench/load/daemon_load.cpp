@@ -21,12 +21,18 @@
 //     (1 frame in, 2 back), serial and pipelined, beside a bare peer that answers with
 //     the daemon's own 2 frames; the HDLC slot's statistics and trunk status come unasked
 //     and are set aside; the memory growth over the pipelined frame cycles and over as
-//     many pipelined pings.
+//     many pipelined pings;
+//  6. serial modem cycles through `server-sim`: create a DSP modem slot, connect it to a
+//     standing trunk slot, wait for the PPP daemon's start line on the modem's terminal,
+//     destroy the slot (the program ends on its SIGHUP), in alternating turns with the
+//     driver's own fork and exec of the same program with the same arguments, SIGHUP
+//     after the same line, and reap; with the daemon's resident memory and descriptors
+//     after a warm-up and after all the cycles, and the stand-in's modems at the end.
 //
 // The daemon reports trunk status unasked every second: the readers set those frames
 // aside.
 //
-// Usage: daemon_load [cycles]   (default 100000 pipelined cycles)
+// Usage: daemon_load [cycles [modem cycles]]   (default 100000 pipelined, 5000 modem)
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -44,6 +50,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -54,10 +61,13 @@
 
 #include "asn1/coder_env.h"
 #include "schemas/acp.h"
+#include "schemas/term.h"
 #include "tests/e2e/controller.h"
+#include "tests/e2e/modem_scene.h"
 #include "tests/e2e/scene.h"
 #include "tests/server/board_messages.h"
 #include "tests/server/channel_commands.h"
+#include "tests/support/boardsim_client.h"
 
 namespace {
 
@@ -634,7 +644,126 @@ void frame_cycles(Placement const& where, int cycles) {
   std::fflush(stdout);
 }
 
-std::string run(int cycles) {
+int open_descriptors(pid_t pid) {
+  std::error_code error;
+  auto const entries = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error);
+  return error ? -1 : static_cast<int>(std::distance(entries, std::filesystem::directory_iterator()));
+}
+
+LGCP::Message create_modem(int seq, int slot) {
+  return e2e::command(seq, slot, [](LGCP::Command& c) {
+    TERM::ModemParams& modem = c.select_create().select_modem();
+    modem.set_cid("5551234");
+    modem.set_cdid("");
+  });
+}
+
+bool answered_success(std::string const& body) {
+  ASN1::CoderEnv env;
+  env.set_encodingRule(ASN1::CoderEnv::per);
+  LGCP::Message m;
+  return ASN1::decode(body.data(), body.data() + body.size(), &env, m, true) && e2e::is_success(m);
+}
+
+// The serial cycle times of both sides, in microseconds.
+struct ModemTimes {
+  std::vector<double> daemon, bare;
+};
+
+// One daemon cycle: create, connect (3 frames back), the start line, destroy.
+double daemon_modem_cycle(FrameReader& reader, e2e::ModemTerminals& terminals, std::string const& cycle_start,
+                          std::string const& destroy) {
+  int const fd = reader.fd();
+  auto const start = Clock::now();
+  write_all(fd, cycle_start);
+  reader.frames(4);
+  std::string const line = terminals.next_line(0, 5000);
+  if (line.rfind(e2e::kPppd, 0) != 0) throw std::runtime_error("no start line on /dev/mdm0: " + line);
+  write_all(fd, destroy);
+  if (!answered_success(reader.frames(1)[0])) throw std::runtime_error("a modem destroy failed");
+  return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+}
+
+// The driver's own cycle: fork and exec the program, its start line, SIGHUP, reap.
+double bare_modem_cycle(e2e::ModemTerminals& terminals, int cpu) {
+  static char const* const argv[] = {e2e::kPppd, "file", "/usr/local/etc/ppp/aoptions", "/dev/mdm0",
+                                     "remotenumber", "5551234", nullptr};
+  auto const start = Clock::now();
+  pid_t const pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    ::sched_setaffinity(0, sizeof set, &set);
+    ::execv(argv[0], const_cast<char* const*>(argv));
+    ::_exit(2);
+  }
+  std::string const line = terminals.next_line(0, 5000);
+  if (line.rfind(e2e::kPppd, 0) != 0) throw std::runtime_error("no start line from the bare program: " + line);
+  ::kill(pid, SIGHUP);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> times) {
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
+void modem_figures(Placement const& where, e2e::ModemTerminals& terminals, int cycles) {
+  constexpr int kTurns = 10;
+  constexpr int kWarmUp = 100;
+  e2e::set_mode(e2e::kPppd, "hup 0");
+  e2e::Daemon daemon;
+  FrameReader reader(start_and_connect(where, daemon));
+  write_all(reader.fd(), frame(encode(e2e::create_trunk(1, 4, 1, 5))));
+  reader.frames(3);
+  std::string const cycle_start = frame(encode(create_modem(2, 3))) + frame(encode(e2e::connect_to(3, 3, 4)));
+  std::string const destroy = frame(encode(e2e::destroy(4, 3)));
+
+  ModemTimes times;
+  for (int i = 0; i < kWarmUp; ++i) {
+    daemon_modem_cycle(reader, terminals, cycle_start, destroy);
+    bare_modem_cycle(terminals, where.peer_cpu);
+  }
+  long const idle_rss = rss_kb(daemon.pid());
+  int const idle_fds = open_descriptors(daemon.pid());
+  auto const started = Clock::now();
+  for (int turn = 0; turn < kTurns; ++turn) {
+    for (int i = turn * cycles / kTurns; i < (turn + 1) * cycles / kTurns; ++i)
+      times.daemon.push_back(daemon_modem_cycle(reader, terminals, cycle_start, destroy));
+    for (int i = turn * cycles / kTurns; i < (turn + 1) * cycles / kTurns; ++i)
+      times.bare.push_back(bare_modem_cycle(terminals, where.peer_cpu));
+  }
+  double const seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  long const loaded_rss = rss_kb(daemon.pid());
+  int const loaded_fds = open_descriptors(daemon.pid());
+  test::BoardSimClient board(daemon.pid());
+  int held = 0;
+  for (std::string const& line : board.ok("state mctl")) held += line.find(" held ") != std::string::npos;
+  close_and_stop(daemon, reader.fd());
+
+  double const daemon_median = median(times.daemon), bare_median = median(times.bare);
+  double const slowest = *std::max_element(times.daemon.begin(), times.daemon.end());
+  double daemon_total = 0;
+  for (double t : times.daemon) daemon_total += t;
+  std::printf("modem cycles: create, connect, start line, destroy (%d serial, %d turns, beside as many bare ones)\n",
+              cycles, kTurns);
+  std::printf("  bare fork+exec+SIGHUP+reap %.0f us/cycle, server-sim %.0f us/cycle (median) = %.2fx;"
+              " server-sim %.0f cycles/s, slowest %.1f ms%s\n",
+              bare_median, daemon_median, daemon_median / bare_median, 1e6 * cycles / daemon_total, slowest / 1000,
+              slowest > 1e6 ? " (over 1000 ms!)" : "");
+  std::printf("  server-sim after %d cycles: resident %ld kB, %d descriptors; after %d more: %ld kB (growth %ld kB),"
+              " %d descriptors; modems held at the end: %d (%.0f s)\n",
+              kWarmUp, idle_rss, idle_fds, cycles, loaded_rss, loaded_rss - idle_rss, loaded_fds, held, seconds);
+}
+
+std::string run(int cycles, int modem_cycles) {
+  e2e::ModemTerminals terminals;
+  if (std::string const failed = terminals.make(1); !failed.empty()) return failed;
+  if (std::string const failed = e2e::install_modem_programs(); !failed.empty()) return failed;
   std::string const ping = frame(encode(e2e::ping(1)));
   auto const [first, second] = two_cpus();
   for (Placement const& where : {Placement{"all on one CPU", first, first},
@@ -644,6 +773,7 @@ std::string run(int cycles) {
     cycle_figures(where, cycles);
     cas_figures(where, cycles);
     frame_cycles(where, cycles);
+    modem_figures(where, terminals, modem_cycles);
     std::printf("\n");
     std::fflush(stdout);
   }
@@ -654,10 +784,11 @@ std::string run(int cycles) {
 
 int main(int argc, char** argv) {
   int const cycles = argc > 1 ? std::atoi(argv[1]) : 100000;
+  int const modem_cycles = argc > 2 ? std::atoi(argv[2]) : 5000;
   std::string const result = e2e::in_scene(
       [&]() -> std::string {
         try {
-          return run(cycles);
+          return run(cycles, modem_cycles);
         } catch (std::exception const& e) {
           return e.what();
         }

@@ -15,6 +15,7 @@
 #include "boardsim/hal.h"
 #include "boardsim/maintenance.h"
 #include "boardsim/mcc.h"
+#include "boardsim/mctl.h"
 #include "boardsim/sim.h"
 #include "boardsim/tonec.h"
 #include "boardsim/voice.h"
@@ -35,6 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   BoardSim::Sim sim(64);
   sim.add<BoardSim::Mcc>(sim.add<BoardSim::Hal>());
   sim.add<BoardSim::Watchdog>(8);
+  sim.add<BoardSim::Mctl>();
   // An open to deliver into; its events are dropped with it.
   int const hal = sim.open(Board::kHal, O_RDWR | O_NONBLOCK);
   check(hal >= 0);

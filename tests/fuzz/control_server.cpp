@@ -83,7 +83,7 @@ struct Setup {
     fuzz::never_wait();
     BoardSim::daemon_sim();  // the daemon's stand-in: the switch, the watchdog, the E1 drivers, the HDLC controller
     // The factories start-up makes whose families take creates, in its order; not the
-    // software T.38 factory: each of its creates would start a process.
+    // software T.38 factory nor the modem factory: their slots start processes.
     MapFactory::instance();
     ExtFactory::instance();
     MccFactory::instance();

@@ -9,6 +9,7 @@
 #include "slots/hdlc/hdlc_slot.h"
 #include "slots/map/map_slot.h"
 #include "slots/mcc/mcc_slot.h"
+#include "slots/modem/modem_factory.h"
 #include "slots/t38/t38_soft_slot.h"
 
 namespace test {
@@ -16,6 +17,7 @@ namespace test {
 void make_start_up_factories() {
   MapFactory::instance();
   PstnFactory::instance();
+  ModemFactory::instance();
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();
