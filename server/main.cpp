@@ -40,6 +40,7 @@
 #include "slots/map/map_slot.h"
 #include "slots/mcc/mcc_slot.h"
 #include "slots/t38/t38_soft_slot.h"
+#include "slots/voice/voice_factory.h"
 
 namespace {
 
@@ -149,6 +150,7 @@ int main(int argc, char** argv) {
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();
+  VoiceFactory::instance();
   T38SoftFactory::instance();
   IsdnFactory::instance();
   RtpLEMZFactory::instance();

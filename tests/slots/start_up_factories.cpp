@@ -10,6 +10,7 @@
 #include "slots/map/map_slot.h"
 #include "slots/mcc/mcc_slot.h"
 #include "slots/t38/t38_soft_slot.h"
+#include "slots/voice/voice_factory.h"
 
 namespace test {
 
@@ -19,6 +20,7 @@ void make_start_up_factories() {
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();
+  VoiceFactory::instance();
   T38SoftFactory::instance();
   IsdnFactory::instance();
   RtpLEMZFactory::instance();
