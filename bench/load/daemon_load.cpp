@@ -21,19 +21,27 @@
 //     (1 frame in, 2 back), serial and pipelined, beside a bare peer that answers with
 //     the daemon's own 2 frames; the HDLC slot's statistics and trunk status come unasked
 //     and are set aside; the memory growth over the pipelined frame cycles and over as
-//     many pipelined pings.
+//     many pipelined pings;
+//  6. a 64 MiB phrase file played once by a file player connected to a trunk slot, timed
+//     from sending the connect to the abort, beside the bare loop that reads the file
+//     8192 bytes at a time and writes each into an AF_UNIX SOCK_SEQPACKET socket pair
+//     drained by a thread (the descriptor kind the stand-in hands out), best of 5 each,
+//     alternating; the daemon's resident memory idle and over 10,000 cycles of create a
+//     file player of a 2000-byte phrase, connect it, its abort, destroy it.
 //
 // The daemon reports trunk status unasked every second: the readers set those frames
 // aside.
 //
-// Usage: daemon_load [cycles]   (default 100000 pipelined cycles)
+// Usage: daemon_load [cycles [voice]]   (default 100000 pipelined cycles; "voice": section 6 alone)
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,6 +66,7 @@
 #include "tests/e2e/scene.h"
 #include "tests/server/board_messages.h"
 #include "tests/server/channel_commands.h"
+#include "tests/support/boardsim_client.h"
 
 namespace {
 
@@ -634,16 +643,140 @@ void frame_cycles(Placement const& where, int cycles) {
   std::fflush(stdout);
 }
 
-std::string run(int cycles) {
+// 6. Voice files. Commands are read back until their answer; the abort comes after it.
+struct VoiceLink {
+  int fd;
+  FrameReader& reader;
+  int seq = 1000;
+
+  LGCP::Message next() { return decoded(reader.frames(1).front()); }
+  void ok(LGCP::Message const& m) {
+    if (!command(fd, reader, m)) throw std::runtime_error("a voice command failed");
+  }
+  void until_abort(int slot) {
+    for (;;) {
+      LGCP::Message const m = next();
+      if (lgcp_test::slot_of(m) == slot && lgcp_test::abort_of(m)) return;
+    }
+  }
+};
+
+void write_phrase(std::string const& path, std::size_t size) {
+  std::string block(1 << 16, '\0');
+  for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>((i * 2654435761u) >> 13);
+  std::ofstream out(path, std::ios::binary);
+  for (std::size_t done = 0; done < size; done += block.size())
+    out.write(block.data(), static_cast<std::streamsize>(std::min(block.size(), size - done)));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+// The bare loop: the file into a socket pair of the stand-in's kind, drained by a thread.
+double bare_file_seconds(std::string const& path) {
+  int pair[2];
+  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) throw std::runtime_error("socketpair");
+  std::thread drain([fd = pair[1]] {
+    char buf[65536];
+    while (::recv(fd, buf, sizeof buf, 0) > 0) {
+    }
+  });
+  auto const start = Clock::now();
+  int const file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  char buf[8192];
+  ssize_t n;
+  while ((n = ::read(file, buf, sizeof buf)) > 0)
+    if (::write(pair[0], buf, static_cast<std::size_t>(n)) != n) throw std::runtime_error("bare write");
+  ::close(file);
+  ::close(pair[0]);
+  drain.join();
+  double const seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  ::close(pair[1]);
+  return seconds;
+}
+
+long written_on(test::BoardSimClient& board, int port) {
+  auto const lines = board.ok("state mcc/ctl " + std::to_string(port));
+  auto const at = lines.empty() ? std::string::npos : lines[0].find("written=");
+  return at == std::string::npos ? -1 : std::atol(lines[0].c_str() + at + 8);
+}
+
+int last_port(test::BoardSimClient& board) {
+  auto const results = board.requests("mcc/ctl", "ioctl MCC_TIMESLOT");
+  auto const at = results.empty() ? std::string::npos : results.back().find("result=");
+  return at == std::string::npos ? -1 : std::atoi(results.back().c_str() + at + 7);
+}
+
+void voice_figures(Placement const& where) {
+  constexpr std::size_t kBig = std::size_t{64} << 20;
+  constexpr int kRuns = 5;
+  constexpr int kCycles = 10000;
+  constexpr int kTrunk = 1;
+  constexpr int kPlayer = 2;
+  ::mkdir("/usr/local/voice", 0755);
+  write_phrase("/usr/local/voice/big.al", kBig);
+  write_phrase("/usr/local/voice/one.al", 2000);
+  double best_sim = 1e9, best_bare = 1e9;
+  long idle_rss = 0, warm_rss = 0, cycled_rss = 0;
+  {
+    e2e::Daemon daemon;
+    int const fd = start_and_connect(where, daemon);
+    FrameReader reader(fd);
+    test::BoardSimClient board(daemon.pid(), std::chrono::milliseconds(5000));
+    VoiceLink link{fd, reader};
+    link.ok(e2e::create_trunk(++link.seq, kTrunk, 0, 1));
+    for (int run = 0; run < kRuns; ++run) {
+      board.ok("clear");
+      link.ok(lgcp_test::create_file_player(++link.seq, kPlayer, {"big.al"}, 1));
+      int const port = last_port(board);
+      auto const start = Clock::now();
+      write_all(fd, frame(encode(e2e::connect_to(++link.seq, kPlayer, kTrunk))));
+      link.until_abort(kPlayer);
+      best_sim = std::min(best_sim, std::chrono::duration<double>(Clock::now() - start).count());
+      if (written_on(board, port) != static_cast<long>(kBig)) throw std::runtime_error("the big phrase is not written whole");
+      link.ok(e2e::destroy(++link.seq, kPlayer));
+      pin_to(where.peer_cpu);
+      best_bare = std::min(best_bare, bare_file_seconds("/usr/local/voice/big.al"));
+      pin_to(where.client_cpu);
+    }
+
+    auto const cycles = [&](int count) {
+      for (int i = 0; i < count; ++i) {
+        link.ok(lgcp_test::create_file_player(++link.seq, kPlayer, {"one.al"}, 1));
+        write_all(fd, frame(encode(e2e::connect_to(++link.seq, kPlayer, kTrunk))));
+        link.until_abort(kPlayer);
+        link.ok(e2e::destroy(++link.seq, kPlayer));
+      }
+    };
+    idle_rss = rss_kb(daemon.pid());
+    cycles(kCycles);  // fills the stand-in's request log
+    warm_rss = rss_kb(daemon.pid());
+    cycles(kCycles);
+    cycled_rss = rss_kb(daemon.pid());
+    close_and_stop(daemon, fd);
+  }
+  double const mb = static_cast<double>(kBig) / 1e6;
+  std::printf("64 MiB phrase file played once (best of %d, alternating)   bare read+write %.0f MB/s, server-sim %.0f MB/s"
+              " = %.2fx\n",
+              kRuns, mb / best_bare, mb / best_sim, best_bare / best_sim);
+  std::printf("server-sim resident memory: idle %ld kB, after %d file player cycles %ld kB, after %d more %ld kB"
+              " (growth %ld kB)\n",
+              idle_rss, kCycles, warm_rss, kCycles, cycled_rss, cycled_rss - warm_rss);
+  std::fflush(stdout);
+}
+
+// `only` "voice": the voice section alone.
+std::string run(int cycles, std::string const& only) {
   std::string const ping = frame(encode(e2e::ping(1)));
   auto const [first, second] = two_cpus();
   for (Placement const& where : {Placement{"all on one CPU", first, first},
                                  Placement{"daemon and peer on one CPU, the client on another", first, second}}) {
     std::printf("== %s (client on CPU %d, daemon and peer on CPU %d)\n", where.name, where.client_cpu, where.peer_cpu);
-    ping_figures(where, ping);
-    cycle_figures(where, cycles);
-    cas_figures(where, cycles);
-    frame_cycles(where, cycles);
+    if (only != "voice") {
+      ping_figures(where, ping);
+      cycle_figures(where, cycles);
+      cas_figures(where, cycles);
+      frame_cycles(where, cycles);
+    }
+    voice_figures(where);
     std::printf("\n");
     std::fflush(stdout);
   }
@@ -654,10 +787,11 @@ std::string run(int cycles) {
 
 int main(int argc, char** argv) {
   int const cycles = argc > 1 ? std::atoi(argv[1]) : 100000;
+  std::string const only = argc > 2 ? argv[2] : "";
   std::string const result = e2e::in_scene(
       [&]() -> std::string {
         try {
-          return run(cycles);
+          return run(cycles, only);
         } catch (std::exception const& e) {
           return e.what();
         }
