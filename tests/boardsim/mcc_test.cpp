@@ -134,6 +134,7 @@ TEST_F(MccTest, AFrameReachesTheChannelsTheSwitchFeedsFromItsWriter) {
   EXPECT_EQ(Board::io().write(c.lowlevel_fd(), "123456789", 9), 9) << "a transparent channel takes any length";
   EXPECT_EQ(read_frame(a), "123456789") << "within a's packet size: one record";
   EXPECT_EQ(Board::io().write(c.lowlevel_fd(), "", 0), 0);
+  EXPECT_EQ(Board::io().write(c.lowlevel_fd(), nullptr, 0), 0) << "nothing from no buffer";
   EXPECT_EQ(read_frame(a), "errno " + std::to_string(EAGAIN)) << "no frame of no bytes";
 
   idle = open_channel();
