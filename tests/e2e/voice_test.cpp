@@ -360,6 +360,9 @@ TEST(VoiceRecorders, ARecorderStreamsItsChannelToEachNewConnection) {
     f.check(!v.c.signal(
                 on_slot(kRecorder, [](LGCP::Message const& m) { return lgcp_test::abort_of(m).has_value(); }), 100),
             "a recorder sends no abort");
+
+    f.equal(v.error(connect_to(++v.seq, kTrunk, kPlayer)), kConnectFail, "a player receives nothing");
+    f.equal(v.error(connect_to(++v.seq, kRecorder, kOtherTrunk)), kConnectFail, "a recorder sends nothing");
   });
   EXPECT_EQ(failed, "");
 }
