@@ -29,8 +29,7 @@ using Match = std::function<bool(LGCP::Message const&)>;
 
 constexpr int kPlayer = 10;
 constexpr int kRecorder = 11;
-constexpr int kTrunk = 4;        // trunk 0, timeslot 1: switch port 1
-constexpr int kOtherTrunk = 3;   // trunk 1, timeslot 5: switch port 37
+constexpr int kTrunk = 4;  // trunk 0, timeslot 1: switch port 1
 
 LGCP::Message create_trunk(int seq, int slot, unsigned trunk, unsigned timeslot) {
   return lgcp_test::command(seq, slot, [&](LGCP::Command& c) {
@@ -221,33 +220,6 @@ protected:
 
   test::ChannelHarness h;
 };
-
-TEST_F(VoiceStreams, ANetworkPlayerSendsItsIdThenPlaysWhatTheHostSendsUntilItCloses) {
-  test::TcpHost host;
-  ASSERT_GT(host.port(), 0);
-  ASSERT_TRUE(h.command(lgcp_test::create_network_player(++h.seq, kPlayer, "127.0.0.1", host.port(), -1)));
-  int const port = h.last_port();
-  ASSERT_TRUE(h.command(create_trunk(++h.seq, kTrunk, 0, 1)));
-  ASSERT_TRUE(h.command(create_trunk(++h.seq, kOtherTrunk, 1, 5)));
-  ASSERT_TRUE(h.command(connect(++h.seq, kPlayer, kTrunk)));
-  ASSERT_TRUE(h.command(connect(++h.seq, kPlayer, kOtherTrunk)));
-  ASSERT_TRUE(h.wait_for(lgcp_test::is_start_playing, 5000));
-  Fd stream = host.accept();
-  ASSERT_TRUE(stream);
-  EXPECT_EQ(lgcp_test::hex_text(test::read_bytes(stream, 4)), "FF FF FF FF") << "id -1, most significant byte first";
-  EXPECT_FALSE(host.pending(100)) << "one connection for both receivers";
-
-  std::string const voice = pattern(5000, 3);
-  ASSERT_TRUE(test::send_all(stream, voice));
-  stream.close();
-  ASSERT_TRUE(h.wait_for(abort_on(kPlayer), 5000));
-  EXPECT_EQ(signals_of(h, kPlayer), (Lines{"transmitter 1024", "startPlaying", "transmitter inactive", "abort 0"}));
-  EXPECT_NE(h.streams.log().find("player[1024]: connection to " + host.address() + " closed.\n"), std::string::npos);
-  EXPECT_EQ(kept_bytes(port, voice.size()), voice) << "the bytes unchanged";
-  EXPECT_EQ(test::switch_board().command(Board::kMccControl, "state", {std::to_string(port)}).lines,
-            Lines{"port=1024 mode=2 size=1024 rx=0 tx=5 written=5000"});
-  for (int slot : {kPlayer, kTrunk, kOtherTrunk}) ASSERT_TRUE(h.command(destroy(++h.seq, slot)));
-}
 
 // The copier sees a host's close only as a failed write; the recorder tells it from a
 // reset by the end of stream waiting on its own copy of the socket.
