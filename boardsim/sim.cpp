@@ -339,7 +339,8 @@ ssize_t Sim::write(int fd, void const* buf, std::size_t len) {
   Received request = received(*open, Received::Kind::write);
   request.code = len;
   request.kept = static_cast<std::uint8_t>(std::min(len, Received::kKept));
-  if (request.kept) std::memcpy(request.in, buf, request.kept);  // an empty write may pass no buffer
+  // A write of nothing may come from no buffer at all (an empty vector's data()).
+  if (request.kept) std::memcpy(request.in, buf, request.kept);
   // The system refuses a write on a read-only open before any driver sees it.
   if ((open->flags() & O_ACCMODE) == O_RDONLY) return finish(request, EBADF, true);
   if (int const error = take_fault(request)) return finish(request, error, false);

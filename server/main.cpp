@@ -41,6 +41,7 @@
 #include "slots/mcc/mcc_slot.h"
 #include "slots/modem/modem_factory.h"
 #include "slots/t38/t38_soft_slot.h"
+#include "slots/voice/voice_factory.h"
 
 namespace {
 
@@ -151,6 +152,7 @@ int main(int argc, char** argv) {
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();
+  VoiceFactory::instance();
   T38SoftFactory::instance();
   IsdnFactory::instance();
   RtpLEMZFactory::instance();

@@ -53,6 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   int const mcc = sim.open(Board::kMccControl, O_RDWR | O_NONBLOCK);
   Board::MccAllocate channel{0, 512, 0, 1, 1};
   check(mcc >= 0 && sim.ioctl(mcc, Board::MCC_ALLOCATE, &channel) == 0);
+  // Bytes written on it, for "state mcc/ctl 1024 data" to read back.
+  check(sim.write(mcc, "voice", 5) == 5);
   sim.add<BoardSim::Maintenance>();
   sim.add<BoardSim::E1Cas>();
   int const maintenance = sim.open(Board::kMaintenance, O_RDWR | O_NONBLOCK);

@@ -11,6 +11,7 @@
 #include "slots/mcc/mcc_slot.h"
 #include "slots/modem/modem_factory.h"
 #include "slots/t38/t38_soft_slot.h"
+#include "slots/voice/voice_factory.h"
 
 namespace test {
 
@@ -21,6 +22,7 @@ void make_start_up_factories() {
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();
+  VoiceFactory::instance();
   T38SoftFactory::instance();
   IsdnFactory::instance();
   RtpLEMZFactory::instance();
