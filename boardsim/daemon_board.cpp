@@ -5,6 +5,7 @@
 #include "boardsim/hal.h"
 #include "boardsim/maintenance.h"
 #include "boardsim/mcc.h"
+#include "boardsim/mctl.h"
 #include "boardsim/server.h"
 #include "boardsim/sim.h"
 #include "boardsim/tonec.h"
@@ -26,6 +27,7 @@ Sim& daemon_sim() {
     made->add<Voice>();
     made->add<Maintenance>();
     made->add<E1Cas>();
+    made->add<Mctl>();
     Board::install(made);
     return made;
   }();

@@ -19,11 +19,25 @@ Record copied(void const* arg) {
   return record;
 }
 
-std::string channel_text(Mcc::Channel const& c) {
+std::string channel_text(Mcc::Channel const& c, std::uint64_t written) {
   return "port=" + std::to_string(c.port) + " mode=" + std::to_string(c.mode) + " size=" +
          std::to_string(c.packet_size) + " rx=" + std::to_string(c.rx_threshold) + " tx=" +
-         std::to_string(c.tx_threshold);
+         std::to_string(c.tx_threshold) + " written=" + std::to_string(written);
 }
+
+std::string hex_text(std::string_view bytes) {
+  static char const digits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(bytes.size() * 2);
+  for (char const c : bytes) {
+    auto const byte = static_cast<unsigned char>(c);
+    text += digits[byte >> 4];
+    text += digits[byte & 15];
+  }
+  return text;
+}
+
+constexpr std::uint32_t kTransparentMode = 2;
 
 }  // namespace
 
@@ -137,33 +151,54 @@ int Mcc::ioctl_value(Open& open, unsigned long request, unsigned long value) {
 }
 
 int Mcc::write(Open& open, std::string_view data) {
-  auto const& writer = static_cast<ChannelOpen&>(open).channel;
+  auto& channel_open = static_cast<ChannelOpen&>(open);
+  auto const& writer = channel_open.channel;
   if (!writer) return EINVAL;
-  if (data.size() > writer->packet_size) return EMSGSIZE;
+  bool const stream = writer->mode == kTransparentMode;
+  if (!stream && data.size() > writer->packet_size) return EMSGSIZE;
   if (data.empty()) return 0;
+  channel_open.written += data.size();
+  if (channel_open.kept.size() < kKeptBytes)
+    channel_open.kept.append(data.substr(0, kKeptBytes - channel_open.kept.size()));
   for (auto const& [port, reader] : m_ports) {
     Hal::Output const feed = m_hal.output_of(port);
-    if (feed.kind == Hal::Output::Kind::input && feed.value == writer->port) reader->deliver(data.data(), data.size());
+    if (feed.kind != Hal::Output::Kind::input || feed.value != writer->port) continue;
+    std::size_t const record = stream ? reader->channel->packet_size : data.size();
+    for (std::size_t at = 0; at < data.size(); at += record) {
+      std::string_view const piece = data.substr(at, record);
+      if (!reader->deliver(piece.data(), piece.size())) break;
+    }
   }
   return 0;
 }
 
 int Mcc::read(Open& open, std::size_t) { return static_cast<ChannelOpen&>(open).channel ? 0 : EINVAL; }
 
-Model::Answer Mcc::command(std::string_view verb, std::vector<std::string> const& args) {
-  if (verb == "state") {
-    if (args.empty()) {
-      Answer answer;
-      for (auto const& [port, open] : m_ports) answer.lines.push_back(channel_text(*open->channel));
-      answer.lines.push_back(free_text());
-      return answer;
-    }
-    auto const port = args.size() == 1 ? number(args[0]) : std::nullopt;
-    if (!port) return {{}, "usage: state mcc/ctl [<port>]"};
-    auto const found = m_ports.find(*port);
-    if (found == m_ports.end()) return {{}, "no channel on port " + args[0]};
-    return {{channel_text(*found->second->channel)}, {}};
+Model::Answer Mcc::state(std::vector<std::string> const& args) const {
+  if (args.empty()) {
+    Answer answer;
+    for (auto const& [port, open] : m_ports) answer.lines.push_back(channel_text(*open->channel, open->written));
+    answer.lines.push_back(free_text());
+    return answer;
   }
+  auto const port = args.size() == 1 || args.size() == 4 ? number(args[0]) : std::nullopt;
+  std::optional<std::uint32_t> offset, count;
+  if (args.size() == 4 && args[1] == "data") {
+    offset = number(args[2]);
+    count = number(args[3], kMaxDataAnswer);
+  }
+  if (!port || (args.size() == 4 && (!offset || !count)))
+    return {{}, "usage: state mcc/ctl [<port> [data <offset> <count of at most 4096>]]"};
+  auto const found = m_ports.find(*port);
+  if (found == m_ports.end()) return {{}, "no channel on port " + args[0]};
+  ChannelOpen const& open = *found->second;
+  if (args.size() == 1) return {{channel_text(*open.channel, open.written)}, {}};
+  std::string_view const kept = open.kept;
+  return {{hex_text(*offset < kept.size() ? kept.substr(*offset, *count) : std::string_view())}, {}};
+}
+
+Model::Answer Mcc::command(std::string_view verb, std::vector<std::string> const& args) {
+  if (verb == "state") return state(args);
   if (verb != "set") return Model::command(verb, args);
   if (!args.empty() && args[0] == "pool") {
     std::array<std::optional<std::uint32_t>, kKinds> totals;

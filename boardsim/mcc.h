@@ -15,6 +15,12 @@
 // Modes: 0 (data) and 3 (SS7 signalling units) take a data channel, 1 a BRI channel,
 // 2 a transparent one (voice players and recorders, software T.38).
 //
+// A transparent channel is a byte stream: a write of any length is taken whole and at
+// once (never EAGAIN: a copier would spin on a descriptor that stays writable), and
+// reaches the channels the switch feeds from it cut into records of at most each
+// reader's packet size. Every channel counts the bytes written on it and keeps the
+// first kKeptBytes of them, for the tests to read back.
+//
 // The requests of foundation/board_requests.h, logged as:
 //   ioctl MCC_ALLOCATE mode=<m> size=<s> reserved=<r> rx=<n> tx=<n>
 //       mode above 3, size 0 or above 4096, reserved not 0: EINVAL; a second allocation
@@ -25,7 +31,8 @@
 //       on any open, the free channels of each kind; the record's fourth word 0
 // A record request made by value is EFAULT, MCC_TIMESLOT with a record EINVAL, every
 // other request ENOTTY. write: no channel EINVAL, longer than the channel's packet size
-// EMSGSIZE, 0 bytes does nothing. read: no channel EINVAL.
+// EMSGSIZE (but on a transparent channel), 0 bytes does nothing. read: no channel
+// EINVAL. The log shows a write's first bytes and its length, a read's length.
 //
 // Control socket (words after "set mcc/ctl" and "state mcc/ctl"):
 //   set mcc/ctl pool <data> <bri> <transparent>   the pool's totals (default 16 8 16);
@@ -34,9 +41,13 @@
 //                                                 for the channel on <port>; longer than
 //                                                 its packet size: error
 //   state mcc/ctl                                 per allocated channel, by port:
-//                                                   port=<p> mode=<m> size=<s> rx=<n> tx=<n>
+//                                                   port=<p> mode=<m> size=<s> rx=<n> tx=<n> written=<n>
 //                                                 then: free data=<n> bri=<n> transparent=<n>
 //   state mcc/ctl <port>                          that channel's line alone
+//   state mcc/ctl <port> data <offset> <count>    one line: the kept bytes written on the
+//                                                 channel from <offset>, at most <count>
+//                                                 (4096 or less), in hex ("01ff"); empty
+//                                                 past the last one
 
 #include <array>
 #include <cstdint>
@@ -57,6 +68,9 @@ public:
   static constexpr std::uint32_t kFirstPort = 1024;
   static constexpr std::uint32_t kPortCount = 256;
   static constexpr std::uint32_t kMaxPacketSize = 4096;
+  // Bytes kept of what is written on a channel, and the most one "data" answer shows.
+  static constexpr std::size_t kKeptBytes = 1 << 20;
+  static constexpr std::uint32_t kMaxDataAnswer = 4096;
 
   struct Channel {
     std::uint32_t port;
@@ -91,6 +105,8 @@ private:
   enum Kind { kData, kBri, kTransparent, kKinds };
   struct ChannelOpen : Open {
     std::optional<Channel> channel;
+    std::uint64_t written = 0;
+    std::string kept;  // the first kKeptBytes written
   };
 
   static Kind kind_of(std::uint32_t mode);
@@ -98,6 +114,7 @@ private:
   std::uint32_t free_of(Kind kind) const;
   std::string inject_held(std::uint32_t port, std::string_view frame);
   std::string free_text() const;
+  Answer state(std::vector<std::string> const& args) const;
 
   Hal const& m_hal;
   std::array<std::uint32_t, kKinds> m_total{16, 8, 16};

@@ -119,7 +119,9 @@ void Sim::retire(Model::Open& open) {
   open.model().close(open);
   m_log.add(received(open, Received::Kind::close));
   if (open.m_number >= 0) m_numbers[static_cast<std::size_t>(open.m_number)] = nullptr;
-  // Closing the end also takes it out of the epoll set.
+  // Out of the epoll set before the end closes: a child the daemon forked holds a copy
+  // of the end until it execs, and that copy would keep the entry, and this open, in it.
+  ::epoll_ctl(m_hangups.lowlevel_fd(), EPOLL_CTL_DEL, open.m_end.lowlevel_fd(), nullptr);
   m_opens.erase(open.m_inode);
 }
 
@@ -337,7 +339,8 @@ ssize_t Sim::write(int fd, void const* buf, std::size_t len) {
   Received request = received(*open, Received::Kind::write);
   request.code = len;
   request.kept = static_cast<std::uint8_t>(std::min(len, Received::kKept));
-  std::memcpy(request.in, buf, request.kept);
+  // A write of nothing may come from no buffer at all (an empty vector's data()).
+  if (request.kept) std::memcpy(request.in, buf, request.kept);
   // The system refuses a write on a read-only open before any driver sees it.
   if ((open->flags() & O_ACCMODE) == O_RDONLY) return finish(request, EBADF, true);
   if (int const error = take_fault(request)) return finish(request, error, false);

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <sys/socket.h>
 
+#include "foundation/board_io.h"
+
 namespace ASync {
 
 namespace {
@@ -13,9 +15,10 @@ Connect::~Connect() { m_handler.reset(); }
 
 void Connect::Start(std::string const& address, unsigned timeout_ms) {
   m_state = kConnecting;
-  // A rejected text would leave 0.0.0.0, which connects to this host: never try it.
+  // A rejected text would leave 0.0.0.0, which connects to this host: never try it. Nor
+  // a text cut short by a NUL byte: what the parser sees is not what was asked for.
   INet4::Addr peer;
-  if (!peer.Assign(address, nullptr)) return Complete(Status::Failed);
+  if (address.find('\0') != std::string::npos || !peer.Assign(address, nullptr)) return Complete(Status::Failed);
 
   m_socket = Fd(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (!m_socket || !m_socket.NonBlock()) return Complete(Status::Failed);
@@ -106,7 +109,7 @@ void Copy::Progress() {
 }
 
 bool Copy::SrcReady() {
-  int const n = read(m_src, m_buffer.get(), m_bufsize);
+  ssize_t const n = Board::io().read(m_src.lowlevel_fd(), m_buffer.get(), m_bufsize);
   if (n > 0) {
     m_pending_begin = 0;
     m_pending_end = static_cast<unsigned>(n);
@@ -128,7 +131,8 @@ bool Copy::SrcReady() {
 }
 
 bool Copy::DstReady() {
-  int const n = write(m_dst, m_buffer.get() + m_pending_begin, m_pending_end - m_pending_begin);
+  ssize_t const n =
+      Board::io().write(m_dst.lowlevel_fd(), m_buffer.get() + m_pending_begin, m_pending_end - m_pending_begin);
   if (n > 0) {
     m_written += static_cast<unsigned>(n);
     m_pending_begin += static_cast<unsigned>(n);

@@ -49,7 +49,8 @@ public:
   // The handler is not called.
   virtual ~Connect();
 
-  // "a.b.c.d:port"; a text INet4::Addr rejects (a host name, for one) fails at once.
+  // "a.b.c.d:port"; a text INet4::Addr rejects (a host name, for one) or one holding a NUL
+  // byte fails at once.
   void Start(std::string const& address, unsigned timeout_ms);
   void Stop() { Complete(Status::Stopped); }
 
@@ -82,6 +83,7 @@ private:
 // Copies everything readable from a source to a destination, reading again only once all
 // that was read has been written, so a slow destination slows the reading instead of
 // growing memory. The descriptors are used as given: the owner makes them non-blocking.
+// Reads and writes go through Board::io(): either end may be a board device.
 class Copy {
 public:
   struct Status {

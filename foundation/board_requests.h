@@ -381,3 +381,47 @@ struct [[gnu::packed]] CasConfigure {
 static_assert(sizeof(CasConfigure) == 16);
 
 }  // namespace Board
+
+// --- Board::kModemControl: the DSP modems ---------------------------------------------
+// These codes carry no direction or size bits. A request by value answers with its
+// result; a record is 32-bit words in the host's byte order.
+
+namespace Board {
+
+// By value 0: allocates the lowest free modem to the open; returns its number.
+inline constexpr unsigned long MCTL_ALLOCATE = 0xbb0b;
+// By value 0: returns the TDM timeslot of the open's modem.
+inline constexpr unsigned long MCTL_GET_TIMESLOT = 0xbb15;
+// By value the previous modem number (-1 to start): returns the next one, ENODEV after
+// the last. Any open may ask.
+inline constexpr unsigned long MCTL_NEXT_MODEM = 0xbb0c;
+
+// Digital data modes: V.110 bit 0, 8 bit 1, 7 bit bit 2.
+inline constexpr unsigned long MCTL_SET_DDM = 0xbb16;
+struct [[gnu::packed]] ModemMode {
+  std::int32_t modem;
+  std::uint32_t mask;
+};
+static_assert(sizeof(ModemMode) == 8);
+
+// Requests on the modem alone; `arg` is always -1.
+inline constexpr unsigned long MCTL_RESET_DMP = 0xbb3a;
+inline constexpr unsigned long MCTL_ANSWER = 0xbb03;
+inline constexpr unsigned long MCTL_ORIGINATE = 0xbb04;
+inline constexpr unsigned long MCTL_ORIGINATE_FAX = 0xbb40;
+struct [[gnu::packed]] ModemCommand {
+  std::int32_t modem;
+  std::int32_t arg;
+};
+static_assert(sizeof(ModemCommand) == 8);
+
+// Sets one modem parameter.
+inline constexpr unsigned long MCTL_SET_DMP = 0xbb38;
+struct [[gnu::packed]] ModemParameter {
+  std::int32_t modem;
+  std::int32_t offset;
+  std::int32_t value;
+};
+static_assert(sizeof(ModemParameter) == 12);
+
+}  // namespace Board

@@ -21,12 +21,26 @@
 //     (1 frame in, 2 back), serial and pipelined, beside a bare peer that answers with
 //     the daemon's own 2 frames; the HDLC slot's statistics and trunk status come unasked
 //     and are set aside; the memory growth over the pipelined frame cycles and over as
-//     many pipelined pings.
+//     many pipelined pings;
+//  6. serial modem cycles through `server-sim`: create a DSP modem slot, connect it to a
+//     standing trunk slot, wait for the PPP daemon's start line on the modem's terminal,
+//     destroy the slot (the program ends on its SIGHUP), in alternating turns with the
+//     driver's own fork and exec of the same program with the same arguments, SIGHUP
+//     after the same line, and reap; with the daemon's resident memory and descriptors
+//     after a warm-up and after all the cycles, and the stand-in's modems at the end;
+//  7. a 64 MiB phrase file played once by a file player connected to a trunk slot, timed
+//     from sending the connect to the abort, beside the bare loop that reads the file
+//     8192 bytes at a time and writes each into an AF_UNIX SOCK_SEQPACKET socket pair
+//     drained by a thread (the descriptor kind the stand-in hands out), best of 5 each,
+//     alternating; the daemon's resident memory idle and over 10,000 cycles of create a
+//     file player of a 2000-byte phrase, connect it, its abort, destroy it.
 //
 // The daemon reports trunk status unasked every second: the readers set those frames
 // aside.
 //
-// Usage: daemon_load [cycles]   (default 100000 pipelined cycles)
+// Usage: daemon_load [cycles [modem cycles]] [section]
+//   default 100000 pipelined cycles and 5000 modem cycles; a section (ping, cycles, cas,
+//   frames, modem, voice) runs that one alone.
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -39,11 +53,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -54,10 +72,13 @@
 
 #include "asn1/coder_env.h"
 #include "schemas/acp.h"
+#include "schemas/term.h"
 #include "tests/e2e/controller.h"
+#include "tests/e2e/modem_scene.h"
 #include "tests/e2e/scene.h"
 #include "tests/server/board_messages.h"
 #include "tests/server/channel_commands.h"
+#include "tests/support/boardsim_client.h"
 
 namespace {
 
@@ -634,16 +655,259 @@ void frame_cycles(Placement const& where, int cycles) {
   std::fflush(stdout);
 }
 
-std::string run(int cycles) {
+int open_descriptors(pid_t pid) {
+  std::error_code error;
+  auto const entries = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error);
+  return error ? -1 : static_cast<int>(std::distance(entries, std::filesystem::directory_iterator()));
+}
+
+LGCP::Message create_modem(int seq, int slot) {
+  return e2e::command(seq, slot, [](LGCP::Command& c) {
+    TERM::ModemParams& modem = c.select_create().select_modem();
+    modem.set_cid("5551234");
+    modem.set_cdid("");
+  });
+}
+
+bool answered_success(std::string const& body) {
+  ASN1::CoderEnv env;
+  env.set_encodingRule(ASN1::CoderEnv::per);
+  LGCP::Message m;
+  return ASN1::decode(body.data(), body.data() + body.size(), &env, m, true) && e2e::is_success(m);
+}
+
+// The serial cycle times of both sides, in microseconds.
+struct ModemTimes {
+  std::vector<double> daemon, bare;
+};
+
+// One daemon cycle: create, connect (3 frames back), the start line, destroy.
+double daemon_modem_cycle(FrameReader& reader, e2e::ModemTerminals& terminals, std::string const& cycle_start,
+                          std::string const& destroy) {
+  int const fd = reader.fd();
+  auto const start = Clock::now();
+  write_all(fd, cycle_start);
+  reader.frames(4);
+  std::string const line = terminals.next_line(0, 5000);
+  if (line.rfind(e2e::kPppd, 0) != 0) throw std::runtime_error("no start line on /dev/mdm0: " + line);
+  write_all(fd, destroy);
+  if (!answered_success(reader.frames(1)[0])) throw std::runtime_error("a modem destroy failed");
+  return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+}
+
+// The driver's own cycle: fork and exec the program, its start line, SIGHUP, reap.
+double bare_modem_cycle(e2e::ModemTerminals& terminals, int cpu) {
+  static char const* const argv[] = {e2e::kPppd, "file", "/usr/local/etc/ppp/aoptions", "/dev/mdm0",
+                                     "remotenumber", "5551234", nullptr};
+  auto const start = Clock::now();
+  pid_t const pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    ::sched_setaffinity(0, sizeof set, &set);
+    ::execv(argv[0], const_cast<char* const*>(argv));
+    ::_exit(2);
+  }
+  std::string const line = terminals.next_line(0, 5000);
+  if (line.rfind(e2e::kPppd, 0) != 0) throw std::runtime_error("no start line from the bare program: " + line);
+  ::kill(pid, SIGHUP);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> times) {
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
+void modem_figures(Placement const& where, e2e::ModemTerminals& terminals, int cycles) {
+  constexpr int kTurns = 10;
+  constexpr int kWarmUp = 100;
+  e2e::set_mode(e2e::kPppd, "hup 0");
+  e2e::Daemon daemon;
+  FrameReader reader(start_and_connect(where, daemon));
+  write_all(reader.fd(), frame(encode(e2e::create_trunk(1, 4, 1, 5))));
+  reader.frames(3);
+  std::string const cycle_start = frame(encode(create_modem(2, 3))) + frame(encode(e2e::connect_to(3, 3, 4)));
+  std::string const destroy = frame(encode(e2e::destroy(4, 3)));
+
+  ModemTimes times;
+  for (int i = 0; i < kWarmUp; ++i) {
+    daemon_modem_cycle(reader, terminals, cycle_start, destroy);
+    bare_modem_cycle(terminals, where.peer_cpu);
+  }
+  long const idle_rss = rss_kb(daemon.pid());
+  int const idle_fds = open_descriptors(daemon.pid());
+  auto const started = Clock::now();
+  for (int turn = 0; turn < kTurns; ++turn) {
+    for (int i = turn * cycles / kTurns; i < (turn + 1) * cycles / kTurns; ++i)
+      times.daemon.push_back(daemon_modem_cycle(reader, terminals, cycle_start, destroy));
+    for (int i = turn * cycles / kTurns; i < (turn + 1) * cycles / kTurns; ++i)
+      times.bare.push_back(bare_modem_cycle(terminals, where.peer_cpu));
+  }
+  double const seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  long const loaded_rss = rss_kb(daemon.pid());
+  int const loaded_fds = open_descriptors(daemon.pid());
+  test::BoardSimClient board(daemon.pid());
+  int held = 0;
+  for (std::string const& line : board.ok("state mctl")) held += line.find(" held ") != std::string::npos;
+  close_and_stop(daemon, reader.fd());
+
+  double const daemon_median = median(times.daemon), bare_median = median(times.bare);
+  double const slowest = *std::max_element(times.daemon.begin(), times.daemon.end());
+  double daemon_total = 0;
+  for (double t : times.daemon) daemon_total += t;
+  std::printf("modem cycles: create, connect, start line, destroy (%d serial, %d turns, beside as many bare ones)\n",
+              cycles, kTurns);
+  std::printf("  bare fork+exec+SIGHUP+reap %.0f us/cycle, server-sim %.0f us/cycle (median) = %.2fx;"
+              " server-sim %.0f cycles/s, slowest %.1f ms%s\n",
+              bare_median, daemon_median, daemon_median / bare_median, 1e6 * cycles / daemon_total, slowest / 1000,
+              slowest > 1e6 ? " (over 1000 ms!)" : "");
+  std::printf("  server-sim after %d cycles: resident %ld kB, %d descriptors; after %d more: %ld kB (growth %ld kB),"
+              " %d descriptors; modems held at the end: %d (%.0f s)\n",
+              kWarmUp, idle_rss, idle_fds, cycles, loaded_rss, loaded_rss - idle_rss, loaded_fds, held, seconds);
+}
+
+// 7. Voice files. Commands are read back until their answer; the abort comes after it.
+struct VoiceLink {
+  int fd;
+  FrameReader& reader;
+  int seq = 1000;
+
+  LGCP::Message next() { return decoded(reader.frames(1).front()); }
+  void ok(LGCP::Message const& m) {
+    if (!command(fd, reader, m)) throw std::runtime_error("a voice command failed");
+  }
+  void until_abort(int slot) {
+    for (;;) {
+      LGCP::Message const m = next();
+      if (lgcp_test::slot_of(m) == slot && lgcp_test::abort_of(m)) return;
+    }
+  }
+};
+
+void write_phrase(std::string const& path, std::size_t size) {
+  std::string block(1 << 16, '\0');
+  for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>((i * 2654435761u) >> 13);
+  std::ofstream out(path, std::ios::binary);
+  for (std::size_t done = 0; done < size; done += block.size())
+    out.write(block.data(), static_cast<std::streamsize>(std::min(block.size(), size - done)));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+// The bare loop: the file into a socket pair of the stand-in's kind, drained by a thread.
+double bare_file_seconds(std::string const& path) {
+  int pair[2];
+  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) throw std::runtime_error("socketpair");
+  std::thread drain([fd = pair[1]] {
+    char buf[65536];
+    while (::recv(fd, buf, sizeof buf, 0) > 0) {
+    }
+  });
+  auto const start = Clock::now();
+  int const file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  char buf[8192];
+  ssize_t n;
+  while ((n = ::read(file, buf, sizeof buf)) > 0)
+    if (::write(pair[0], buf, static_cast<std::size_t>(n)) != n) throw std::runtime_error("bare write");
+  ::close(file);
+  ::close(pair[0]);
+  drain.join();
+  double const seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  ::close(pair[1]);
+  return seconds;
+}
+
+long written_on(test::BoardSimClient& board, int port) {
+  auto const lines = board.ok("state mcc/ctl " + std::to_string(port));
+  auto const at = lines.empty() ? std::string::npos : lines[0].find("written=");
+  return at == std::string::npos ? -1 : std::atol(lines[0].c_str() + at + 8);
+}
+
+int last_port(test::BoardSimClient& board) {
+  auto const results = board.requests("mcc/ctl", "ioctl MCC_TIMESLOT");
+  auto const at = results.empty() ? std::string::npos : results.back().find("result=");
+  return at == std::string::npos ? -1 : std::atoi(results.back().c_str() + at + 7);
+}
+
+void voice_figures(Placement const& where) {
+  constexpr std::size_t kBig = std::size_t{64} << 20;
+  constexpr int kRuns = 5;
+  constexpr int kCycles = 10000;
+  constexpr int kTrunk = 1;
+  constexpr int kPlayer = 2;
+  ::mkdir("/usr/local/voice", 0755);
+  write_phrase("/usr/local/voice/big.al", kBig);
+  write_phrase("/usr/local/voice/one.al", 2000);
+  double best_sim = 1e9, best_bare = 1e9;
+  long idle_rss = 0, warm_rss = 0, cycled_rss = 0;
+  {
+    e2e::Daemon daemon;
+    int const fd = start_and_connect(where, daemon);
+    FrameReader reader(fd);
+    test::BoardSimClient board(daemon.pid(), std::chrono::milliseconds(5000));
+    VoiceLink link{fd, reader};
+    link.ok(e2e::create_trunk(++link.seq, kTrunk, 0, 1));
+    for (int run = 0; run < kRuns; ++run) {
+      board.ok("clear");
+      link.ok(lgcp_test::create_file_player(++link.seq, kPlayer, {"big.al"}, 1));
+      int const port = last_port(board);
+      auto const start = Clock::now();
+      write_all(fd, frame(encode(e2e::connect_to(++link.seq, kPlayer, kTrunk))));
+      link.until_abort(kPlayer);
+      best_sim = std::min(best_sim, std::chrono::duration<double>(Clock::now() - start).count());
+      if (written_on(board, port) != static_cast<long>(kBig)) throw std::runtime_error("the big phrase is not written whole");
+      link.ok(e2e::destroy(++link.seq, kPlayer));
+      pin_to(where.peer_cpu);
+      best_bare = std::min(best_bare, bare_file_seconds("/usr/local/voice/big.al"));
+      pin_to(where.client_cpu);
+    }
+
+    auto const cycles = [&](int count) {
+      for (int i = 0; i < count; ++i) {
+        link.ok(lgcp_test::create_file_player(++link.seq, kPlayer, {"one.al"}, 1));
+        write_all(fd, frame(encode(e2e::connect_to(++link.seq, kPlayer, kTrunk))));
+        link.until_abort(kPlayer);
+        link.ok(e2e::destroy(++link.seq, kPlayer));
+      }
+    };
+    idle_rss = rss_kb(daemon.pid());
+    cycles(kCycles);  // fills the stand-in's request log
+    warm_rss = rss_kb(daemon.pid());
+    cycles(kCycles);
+    cycled_rss = rss_kb(daemon.pid());
+    close_and_stop(daemon, fd);
+  }
+  double const mb = static_cast<double>(kBig) / 1e6;
+  std::printf("64 MiB phrase file played once (best of %d, alternating)   bare read+write %.0f MB/s, server-sim %.0f MB/s"
+              " = %.2fx\n",
+              kRuns, mb / best_bare, mb / best_sim, best_bare / best_sim);
+  std::printf("server-sim resident memory: idle %ld kB, after %d file player cycles %ld kB, after %d more %ld kB"
+              " (growth %ld kB)\n",
+              idle_rss, kCycles, warm_rss, kCycles, cycled_rss, cycled_rss - warm_rss);
+  std::fflush(stdout);
+}
+
+// `only`: one section alone, by name; empty: all.
+std::string run(int cycles, int modem_cycles, std::string const& only) {
+  e2e::ModemTerminals terminals;
+  if (std::string const failed = terminals.make(1); !failed.empty()) return failed;
+  if (std::string const failed = e2e::install_modem_programs(); !failed.empty()) return failed;
   std::string const ping = frame(encode(e2e::ping(1)));
   auto const [first, second] = two_cpus();
   for (Placement const& where : {Placement{"all on one CPU", first, first},
                                  Placement{"daemon and peer on one CPU, the client on another", first, second}}) {
     std::printf("== %s (client on CPU %d, daemon and peer on CPU %d)\n", where.name, where.client_cpu, where.peer_cpu);
-    ping_figures(where, ping);
-    cycle_figures(where, cycles);
-    cas_figures(where, cycles);
-    frame_cycles(where, cycles);
+    auto const runs = [&](char const* section) { return only.empty() || only == section; };
+    if (runs("ping")) ping_figures(where, ping);
+    if (runs("cycles")) cycle_figures(where, cycles);
+    if (runs("cas")) cas_figures(where, cycles);
+    if (runs("frames")) frame_cycles(where, cycles);
+    if (runs("modem")) modem_figures(where, terminals, modem_cycles);
+    if (runs("voice")) voice_figures(where);
     std::printf("\n");
     std::fflush(stdout);
   }
@@ -653,11 +917,23 @@ std::string run(int cycles) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int const cycles = argc > 1 ? std::atoi(argv[1]) : 100000;
+  int cycles = 100000;
+  int modem_cycles = 5000;
+  std::string only;
+  std::vector<int> numbers;
+  for (int i = 1; i < argc; ++i) {
+    if (std::isdigit(static_cast<unsigned char>(argv[i][0]))) {
+      numbers.push_back(std::atoi(argv[i]));
+    } else {
+      only = argv[i];
+    }
+  }
+  if (numbers.size() > 0) cycles = numbers[0];
+  if (numbers.size() > 1) modem_cycles = numbers[1];
   std::string const result = e2e::in_scene(
       [&]() -> std::string {
         try {
-          return run(cycles);
+          return run(cycles, modem_cycles, only);
         } catch (std::exception const& e) {
           return e.what();
         }

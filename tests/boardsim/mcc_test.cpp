@@ -82,9 +82,10 @@ TEST_F(MccTest, AllocationChecksItsRecordAndTakesTheLowestFreePort) {
   EXPECT_EQ(logged("ioctl MCC_ALLOCATE").front(),
             "/dev/mcc/ctl ioctl MCC_ALLOCATE mode=4 size=512 reserved=0 rx=1 tx=1 -> EINVAL");
   EXPECT_EQ(logged("ioctl MCC_TIMESLOT").back(), "/dev/mcc/ctl ioctl MCC_TIMESLOT value=0x0 result=1025");
-  EXPECT_EQ(state(), (Lines{"port=1024 mode=3 size=4096 rx=1 tx=4", "port=1025 mode=0 size=512 rx=1 tx=4",
-                            "port=1026 mode=1 size=512 rx=1 tx=4", "free data=14 bri=7 transparent=16"}));
-  EXPECT_EQ(state({"1026"}), (Lines{"port=1026 mode=1 size=512 rx=1 tx=4"}));
+  EXPECT_EQ(state(), (Lines{"port=1024 mode=3 size=4096 rx=1 tx=4 written=0",
+                            "port=1025 mode=0 size=512 rx=1 tx=4 written=0",
+                            "port=1026 mode=1 size=512 rx=1 tx=4 written=0", "free data=14 bri=7 transparent=16"}));
+  EXPECT_EQ(state({"1026"}), (Lines{"port=1026 mode=1 size=512 rx=1 tx=4 written=0"}));
   EXPECT_FALSE(sim.command(Board::kMccControl, "state", {"1027"}).error.empty());
 }
 
@@ -127,15 +128,58 @@ TEST_F(MccTest, AFrameReachesTheChannelsTheSwitchFeedsFromItsWriter) {
   EXPECT_EQ(read_frame(b), "errno " + std::to_string(EAGAIN)) << "one frame a read";
   EXPECT_EQ(read_frame(a), "errno " + std::to_string(EAGAIN)) << "nothing feeds a from a";
   EXPECT_EQ(Board::io().write(b.lowlevel_fd(), "xyz", 3), 3) << "nobody hears b";
-  EXPECT_EQ(Board::io().write(c.lowlevel_fd(), "123456789", 9), -1);
-  EXPECT_EQ(errno, EMSGSIZE);
+  std::string const long_frame(513, 'x');
+  EXPECT_EQ(Board::io().write(b.lowlevel_fd(), long_frame.data(), long_frame.size()), -1);
+  EXPECT_EQ(errno, EMSGSIZE) << "over b's packet size";
+  EXPECT_EQ(Board::io().write(c.lowlevel_fd(), "123456789", 9), 9) << "a transparent channel takes any length";
+  EXPECT_EQ(read_frame(a), "123456789") << "within a's packet size: one record";
   EXPECT_EQ(Board::io().write(c.lowlevel_fd(), "", 0), 0);
+  EXPECT_EQ(Board::io().write(c.lowlevel_fd(), nullptr, 0), 0) << "nothing from no buffer";
   EXPECT_EQ(read_frame(a), "errno " + std::to_string(EAGAIN)) << "no frame of no bytes";
 
   idle = open_channel();
   EXPECT_EQ(Board::io().write(idle.lowlevel_fd(), "x", 1), -1);
   EXPECT_EQ(errno, EINVAL);
   EXPECT_EQ(read_frame(idle), "errno " + std::to_string(EINVAL));
+}
+
+// A player's channel feeding a recorder's, as the voice slots open and allocate them.
+TEST_F(MccTest, TransparentChannelsAreByteStreamsCountedAndKept) {
+  Fd player(Board::io().open(Board::kMccControl, O_WRONLY | O_NONBLOCK));
+  Fd recorder(Board::io().open(Board::kMccControl, O_RDONLY | O_NONBLOCK));
+  ASSERT_EQ(allocate(player, {2, 1024, 0, 0, 5}), 0);
+  ASSERT_EQ(allocate(recorder, {2, 1024, 0, 5, 0}), 0);
+  connect(1025, 1024);
+
+  std::string voice;
+  for (int i = 0; i < 3000; ++i) voice += static_cast<char>(i * 7);
+  EXPECT_EQ(Board::io().write(player.lowlevel_fd(), voice.data(), voice.size()), 3000) << "taken whole";
+  EXPECT_EQ(read_frame(recorder), voice.substr(0, 1024));
+  EXPECT_EQ(read_frame(recorder), voice.substr(1024, 1024));
+  EXPECT_EQ(read_frame(recorder), voice.substr(2048)) << "records of the recorder's packet size";
+  EXPECT_EQ(read_frame(player), "errno " + std::to_string(EBADF)) << "the player's open is write-only";
+  EXPECT_EQ(Board::io().write(recorder.lowlevel_fd(), "x", 1), -1);
+  EXPECT_EQ(errno, EBADF) << "the recorder's is read-only";
+  std::string const write = logged("write").front();
+  EXPECT_TRUE(write.starts_with("/dev/mcc/ctl write data=\"\\x00\\x07\\x0e\\x15\\x1c#*18?")) << write;
+  EXPECT_TRUE(write.ends_with("\"... len=3000")) << "the head and the length: " << write;
+
+  EXPECT_EQ(state({"1024"}), (Lines{"port=1024 mode=2 size=1024 rx=0 tx=5 written=3000"}));
+  EXPECT_EQ(state({"1024", "data", "0", "4"}), (Lines{"00070e15"}));
+  EXPECT_EQ(state({"1024", "data", "2998", "4096"}), (Lines{"fa01"})) << "up to the last byte";
+  EXPECT_EQ(state({"1024", "data", "3000", "1"}), (Lines{""})) << "nothing past it";
+  EXPECT_EQ(state({"1025", "data", "0", "4"}), (Lines{""})) << "nothing written on the recorder's";
+  EXPECT_NE(sim.command(Board::kMccControl, "state", {"1024", "data", "0", "4097"}).error, "");
+  EXPECT_NE(sim.command(Board::kMccControl, "state", {"1024", "data", "0"}).error, "");
+  EXPECT_NE(set({"1025", "inject", std::string(2 * 1025, '0')}), "") << "a record over the packet size";
+
+  recorder.close();
+  EXPECT_EQ(state().size(), 2u) << "the recorder's channel went with its open";
+  // The first MiB is kept; what comes after is only counted.
+  std::string const block(1 << 20, 'z');
+  EXPECT_EQ(Board::io().write(player.lowlevel_fd(), block.data(), block.size()), 1 << 20);
+  EXPECT_EQ(state({"1024"}), (Lines{"port=1024 mode=2 size=1024 rx=0 tx=5 written=1051576"}));
+  EXPECT_EQ(state({"1024", "data", "1048574", "4"}), (Lines{"7a7a"}));
 }
 
 TEST_F(MccTest, InjectedFramesAndTheLastCloseOfAChildsCopy) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +13,8 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -236,6 +239,23 @@ TEST_F(SimTest, CloseIsRecordedOnceEveryDescriptorOfTheOpenIsGone) {
   EXPECT_EQ(sim.requests(kDevice, "close").size(), 1u);  // recorded once, not at every query
 }
 
+TEST_F(SimTest, AnOpenIsRetiredOnceWhileAForkedChildHoldsTheStandInsEnd) {
+  ::close(open_device());
+  // Forked before the stand-in heard of the close: it holds a copy of the stand-in's end.
+  pid_t const child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    ::pause();
+    ::_exit(0);
+  }
+  sim.retire_closed();
+  sim.retire_closed();
+  EXPECT_EQ(sim.requests(kDevice, "close").size(), 1u);
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+}
+
 TEST_F(SimTest, OpensAreNumberedAboveTheDaemonsOwnDescriptors) {
   Fd fd(open_device());
   EXPECT_GE(fd.lowlevel_fd(), BoardSim::Sim::kFirstNumber);
@@ -438,6 +458,14 @@ TEST_F(SimTest, AHookSetsTheCallsResultAndTheLogShowsIt) {
                                   {kDevice, "ioctl DOUBLE", "value=0x3", EINVAL, now()},
                                   {kDevice, "ioctl DOUBLE", "value=0x4", EIO, now()}}));
   EXPECT_EQ(sim.requests(kDevice, "ioctl COUNT").back().fields, "value=0x1");
+}
+
+TEST_F(SimTest, AnEmptyWriteMayPassNoBuffer) {
+  Fd fd(open_device());
+  DiagCapture refusals;  // the test device takes two-byte records only
+  EXPECT_EQ(Board::io().write(fd.lowlevel_fd(), nullptr, 0), -1);
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(sim.requests(kDevice, "write").back().fields, "data=\"\"");
 }
 
 TEST_F(SimTest, TheLogShowsARecordAsItWasPassedAndHandedBack) {

@@ -21,11 +21,11 @@ void ChannelScene::equal_log(std::string const& device, std::string const& reque
   f.equal(got, wanted, what);
 }
 
-std::string in_channel_scene(std::function<void(ChannelScene&)> const& body) {
+std::string in_channel_scene(std::function<void(ChannelScene&)> const& body, DaemonOptions const& options) {
   return in_scene([&]() -> std::string {
     if (std::string const failed = test::install_program(T38_PROGRAM, "/usr/local/sbin/t38"); !failed.empty())
       return failed;
-    Daemon daemon;
+    Daemon daemon(options);
     if (std::string const failed = daemon.start(); !failed.empty()) return failed;
     Controller c;
     if (std::string const failed = c.connect(kPort); !failed.empty()) return failed;

@@ -29,7 +29,7 @@ struct ChannelScene {
                  std::string const& what);
 };
 
-// "" when the body's checks passed, else what failed.
-std::string in_channel_scene(std::function<void(ChannelScene&)> const& body);
+// "" when the body's checks passed, else what failed. `options` start the daemon.
+std::string in_channel_scene(std::function<void(ChannelScene&)> const& body, DaemonOptions const& options = {});
 
 }  // namespace e2e

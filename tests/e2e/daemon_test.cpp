@@ -207,6 +207,13 @@ TEST(EndToEnd, WithoutTheStandInTheRealBinaryStillServes) {
               c.send(ping(1));
               auto r = c.response(1);
               f.check(r && is_success(*r), "ping is answered without a board");
+              f.check(daemon.output().find("fail to open \"/dev/mctl\"") != std::string::npos,
+                      "the modem factory cannot count modems:\n" + daemon.output());
+              c.send(query(2));
+              r = c.response(2);
+              f.check(r && is_success(*r), "query is answered without a board");
+              auto const s = c.signal(signal_of(LGCP::Signal::query::id));
+              f.check(s && s->get_pdu().get_signal().get_query().get_modem().getValue() == 0, "no modem");
               c.close();
               f.equal(daemon.stop(SIGTERM), "", "SIGTERM ends the daemon cleanly");
               return f.result();

@@ -20,9 +20,11 @@
 #include <vector>
 
 #include "foundation/async.h"
+#include "foundation/board_io.h"
 #include "foundation/clock.h"
 #include "foundation/multiplexer.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/own_process.h"
 #include "tests/support/simulated_poll.h"
 
 namespace {
@@ -201,11 +203,14 @@ TEST(AsyncConnect, OutcomesDecidedInsideStartAreReportedBeforeItReturns) {
   connect.Bind(&ConnectOwner::OnConnect, &owner);
 
   // Texts the address parser rejects are never connected to (they would leave 0.0.0.0).
-  for (char const* text : {"gateway.example:20001", "127.0.0.1:65536", "127.0.0.1:", "", "127.0.0:x"}) {
+  // Nor is a text a NUL byte cuts short: the parser would see "127.0.0.1", port 0.
+  std::vector<std::string> const rejected = {"gateway.example:20001", "127.0.0.1:65536", "127.0.0.1:", "",
+                                             "127.0.0:x", std::string("127.0.0.1\0:20001", 16)};
+  for (std::string const& text : rejected) {
     owner.statuses.clear();
     connect.Start(text, 5000);
-    EXPECT_EQ(owner.statuses, ConnectStatuses{ConnectStatus::Failed}) << text;
-    EXPECT_FALSE(owner.socket) << text;
+    EXPECT_EQ(owner.statuses, ConnectStatuses{ConnectStatus::Failed}) << test::printable(text);
+    EXPECT_FALSE(owner.socket) << test::printable(text);
   }
   EXPECT_TRUE(connect.targets.empty());
 
@@ -454,6 +459,37 @@ TEST_F(AsyncCopy, CopiesEverythingReadyWithinStartAndClosesBothEnds) {
   EXPECT_EQ(owner.statuses, CopyStatuses{CopyStatus::Completed}) << "reported inside Start";
   EXPECT_TRUE(same_bytes(take_all(destination.far), data));
   EXPECT_TRUE(at_end(destination.far)) << "the copier closed the destination";
+}
+
+// Either end may be a board device, which only the installed board sees written or read.
+class CountingIo : public Board::SystemIo {
+public:
+  ssize_t read(int fd, void* buf, std::size_t len) override {
+    ++reads;
+    return SystemIo::read(fd, buf, len);
+  }
+  ssize_t write(int fd, void const* buf, std::size_t len) override {
+    ++writes;
+    return SystemIo::write(fd, buf, len);
+  }
+  int reads = 0;
+  int writes = 0;
+};
+
+TEST_F(AsyncCopy, ReadsAndWritesGoThroughTheBoard) {
+  CountingIo io;
+  Board::Io* const previous = Board::install(&io);
+  Pipe source;
+  put(source.writer, pattern(3000));
+  source.writer.close();
+  SocketPair destination;
+  copy.set_events(kNoFlush);
+  copy.Start(std::move(source.reader), std::move(destination.near));
+  Board::install(previous);
+  EXPECT_EQ(owner.statuses, CopyStatuses{CopyStatus::Completed});
+  EXPECT_EQ(io.reads, 4) << "three of 1024 bytes or less, then the end";
+  EXPECT_EQ(io.writes, 3);
+  EXPECT_EQ(take_all(destination.far).size(), 3000u);
 }
 
 TEST_F(AsyncCopy, SourceAtItsEndAtOnceWaitsForTheFlushMask) {

@@ -15,6 +15,7 @@
 #include "boardsim/hal.h"
 #include "boardsim/maintenance.h"
 #include "boardsim/mcc.h"
+#include "boardsim/mctl.h"
 #include "boardsim/sim.h"
 #include "boardsim/tonec.h"
 #include "boardsim/voice.h"
@@ -35,6 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   BoardSim::Sim sim(64);
   sim.add<BoardSim::Mcc>(sim.add<BoardSim::Hal>());
   sim.add<BoardSim::Watchdog>(8);
+  sim.add<BoardSim::Mctl>();
   // An open to deliver into; its events are dropped with it.
   int const hal = sim.open(Board::kHal, O_RDWR | O_NONBLOCK);
   check(hal >= 0);
@@ -51,6 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   int const mcc = sim.open(Board::kMccControl, O_RDWR | O_NONBLOCK);
   Board::MccAllocate channel{0, 512, 0, 1, 1};
   check(mcc >= 0 && sim.ioctl(mcc, Board::MCC_ALLOCATE, &channel) == 0);
+  // Bytes written on it, for "state mcc/ctl 1024 data" to read back.
+  check(sim.write(mcc, "voice", 5) == 5);
   sim.add<BoardSim::Maintenance>();
   sim.add<BoardSim::E1Cas>();
   int const maintenance = sim.open(Board::kMaintenance, O_RDWR | O_NONBLOCK);

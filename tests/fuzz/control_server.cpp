@@ -39,6 +39,7 @@
 #include "slots/hdlc/hdlc_slot.h"
 #include "slots/map/map_slot.h"
 #include "slots/mcc/mcc_slot.h"
+#include "slots/voice/voice_factory.h"
 #include "tests/fuzz/loop.h"
 #include "tests/fuzz/support.h"
 
@@ -83,11 +84,13 @@ struct Setup {
     fuzz::never_wait();
     BoardSim::daemon_sim();  // the daemon's stand-in: the switch, the watchdog, the E1 drivers, the HDLC controller
     // The factories start-up makes whose families take creates, in its order; not the
-    // software T.38 factory: each of its creates would start a process.
+    // software T.38 factory nor the modem factory: their slots start processes. Voice
+    // players and recorders connect only inside the private network namespace.
     MapFactory::instance();
     ExtFactory::instance();
     MccFactory::instance();
     EchoFactory::instance();
+    VoiceFactory::instance();
     HdlcSlotFactory::instance();
     HwMux::instance();
     Slots::instance().set_release_pause(std::chrono::milliseconds(0));

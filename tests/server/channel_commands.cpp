@@ -49,6 +49,36 @@ LGCP::Message create_t38soft(int seq, int slot, T38Params const& params) {
   });
 }
 
+namespace {
+
+void set_host(TERM::HostAddress& address, std::string const& host, unsigned port) {
+  address.set_iaddr(host);
+  address.set_port(port);
+}
+
+}  // namespace
+
+LGCP::Message create_recorder(int seq, int slot, std::string const& host, unsigned port) {
+  return command(seq, slot,
+                 [&](LGCP::Command& c) { set_host(c.select_create().select_voice().select_record(), host, port); });
+}
+
+LGCP::Message create_network_player(int seq, int slot, std::string const& host, unsigned port, int id) {
+  return command(seq, slot, [&](LGCP::Command& c) {
+    LGCP::PlayerParams_network& p = c.select_create().select_voice().select_player().select_network();
+    set_host(p.set_host(), host, port);
+    p.set_id(id);
+  });
+}
+
+LGCP::Message create_file_player(int seq, int slot, std::vector<std::string> const& names, int repeat) {
+  return command(seq, slot, [&](LGCP::Command& c) {
+    LGCP::PlayerParams_file& p = c.select_create().select_voice().select_player().select_file();
+    for (std::string const& name : names) p.set_name().push_back(ASN1::IA5String(name));
+    p.set_repeat(repeat);
+  });
+}
+
 LGCP::Message hdlc_packages(int seq, int slot, std::vector<std::string> const& bodies) {
   return command(seq, slot, [&](LGCP::Command& c) {
     auto& packages = c.select_ioctl().select_hdlcPackages();
@@ -95,6 +125,17 @@ std::optional<std::string> user_data_of(LGCP::Message const& m) {
   if (!m.get_pdu().signal_isSelected() || !m.get_pdu().get_signal().userData_isSelected()) return std::nullopt;
   auto const& bytes = m.get_pdu().get_signal().get_userData();
   return std::string(bytes.begin(), bytes.end());
+}
+
+std::optional<int> stop_recording_of(LGCP::Message const& m) {
+  LGCP::IoctlResponse const* response = ioctl_signal(m);
+  if (!response || !response->stopRecording_isSelected()) return std::nullopt;
+  return response->get_stopRecording().asInt();
+}
+
+bool is_start_playing(LGCP::Message const& m) {
+  LGCP::IoctlResponse const* response = ioctl_signal(m);
+  return response && response->startPlaying_isSelected();
 }
 
 std::optional<int> abort_of(LGCP::Message const& m) {

@@ -1,6 +1,6 @@
 #pragma once
 // LGCP commands and signal readers of the slots on the board's HDLC controller (HDLC,
-// MCC data and software T.38 slots), shared by the tests inside the process, the daemon
+// MCC data, software T.38 slots, voice players and recorders), shared by the tests inside the process, the daemon
 // tests and the load driver. Byte strings are std::string.
 
 #include <array>
@@ -24,6 +24,11 @@ struct T38Params {
   std::vector<std::string> args;
 };
 LGCP::Message create_t38soft(int seq, int slot, T38Params const& params);
+// Voice slots: a recorder streaming to host:port, a network player of stream `id` from
+// host:port, a file player of phrase files.
+LGCP::Message create_recorder(int seq, int slot, std::string const& host, unsigned port);
+LGCP::Message create_network_player(int seq, int slot, std::string const& host, unsigned port, int id);
+LGCP::Message create_file_player(int seq, int slot, std::vector<std::string> const& names, int repeat);
 LGCP::Message hdlc_packages(int seq, int slot, std::vector<std::string> const& bodies);
 LGCP::Message user_data(int seq, int slot, std::string const& bytes);
 LGCP::Message activate(int seq, int slot);
@@ -35,6 +40,10 @@ std::optional<std::vector<std::string>> packages_of(LGCP::Message const& m);
 std::optional<std::array<int, 5>> link_info_of(LGCP::Message const& m);
 // The bytes of a `userData` signal.
 std::optional<std::string> user_data_of(LGCP::Message const& m);
+// The cause of a `stopRecording` ioctl signal.
+std::optional<int> stop_recording_of(LGCP::Message const& m);
+// Whether the message is a `startPlaying` ioctl signal.
+bool is_start_playing(LGCP::Message const& m);
 // The cause of an `abort` signal.
 std::optional<int> abort_of(LGCP::Message const& m);
 // The slot a message names, -1 when none.

@@ -51,6 +51,7 @@ std::vector<LGCP::Message> ControllerEnd::take() {
     if (m_buffer.size() < length) break;
     ASN1::CoderEnv env;
     env.set_encodingRule(ASN1::CoderEnv::per);
+    m_bodies.push_back(m_buffer.substr(4, length - 4));
     out.emplace_back();
     EXPECT_TRUE(ASN1::decode(m_buffer.data() + 4, m_buffer.data() + length, &env, out.back(), true));
     m_buffer.erase(0, length);

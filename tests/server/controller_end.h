@@ -45,12 +45,15 @@ public:
   // the signals that came with them.
   std::vector<LGCP::Message> exchange(LGCP::Message const& message, std::size_t expected = 1);
   void close() { m_fd.close(); }
+  // Every body that came back, as it came, in order.
+  std::vector<std::string> const& bodies() const { return m_bodies; }
 
 private:
   std::vector<LGCP::Message> take();
   Fd m_fd;
   Fd m_server_end;
   std::string m_buffer;
+  std::vector<std::string> m_bodies;
 };
 
 // Counts the links that come up, so that a fixture knows when its link is.

@@ -9,16 +9,20 @@
 #include "slots/hdlc/hdlc_slot.h"
 #include "slots/map/map_slot.h"
 #include "slots/mcc/mcc_slot.h"
+#include "slots/modem/modem_factory.h"
 #include "slots/t38/t38_soft_slot.h"
+#include "slots/voice/voice_factory.h"
 
 namespace test {
 
 void make_start_up_factories() {
   MapFactory::instance();
   PstnFactory::instance();
+  ModemFactory::instance();
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();
+  VoiceFactory::instance();
   T38SoftFactory::instance();
   IsdnFactory::instance();
   RtpLEMZFactory::instance();

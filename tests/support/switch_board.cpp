@@ -16,7 +16,8 @@ struct Shared {
   BoardSim::Sim sim;
   BoardSim::Hal* hal;
   BoardSim::Mcc* mcc;
-  Shared() : hal(&sim.add<BoardSim::Hal>()), mcc(&sim.add<BoardSim::Mcc>(*hal)) {
+  BoardSim::Mctl* mctl;
+  Shared() : hal(&sim.add<BoardSim::Hal>()), mcc(&sim.add<BoardSim::Mcc>(*hal)), mctl(&sim.add<BoardSim::Mctl>()) {
     sim.add<BoardSim::Watchdog>();
     // The tone and DSP services also keep their devices for the whole process.
     sim.add<BoardSim::Tonec>();
@@ -38,6 +39,7 @@ Shared& shared() {
 BoardSim::Sim& switch_board() { return shared().sim; }
 BoardSim::Hal& switch_model() { return *shared().hal; }
 BoardSim::Mcc& mcc_model() { return *shared().mcc; }
+BoardSim::Mctl& modem_model() { return *shared().mctl; }
 
 SwitchBoardScope::SwitchBoardScope() : m_previous(Board::install(&switch_board())) {
   switch_board().clear_requests();

@@ -8,6 +8,7 @@
 
 #include "boardsim/hal.h"
 #include "boardsim/mcc.h"
+#include "boardsim/mctl.h"
 #include "boardsim/sim.h"
 
 namespace test {
@@ -15,6 +16,8 @@ namespace test {
 BoardSim::Sim& switch_board();
 BoardSim::Hal& switch_model();
 BoardSim::Mcc& mcc_model();
+// The DSP modems' control device on the same stand-in.
+BoardSim::Mctl& modem_model();
 
 // Installs the shared stand-in behind Board::io() for the lifetime of the object, with
 // an empty request log and no armed faults.
