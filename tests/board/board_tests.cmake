@@ -47,9 +47,12 @@ gw_emulator_cannot("getsockopt(TCP_INFO) comes back as 4 byte-swapped bytes: the
   EndToEnd.SignalsFromTheSystem
   EndToEnd.CommandLineSignalsAndTheStatusDump
   FrameChannels.AnHdlcSlotOnAnMccSlotsLine
+  Modems.DspModemsAndFaxInOneRun
   Session.TsharkAndErlangReadTheWholeSession
   Switch.ControllerLossReleasesTheSlots
-  T38Soft.RelaysRunEndAndFailAsChildrenOfTheDaemon)
+  T38Soft.RelaysRunEndAndFailAsChildrenOfTheDaemon
+  VoicePlayers.ANetworkPlayerPlaysItsStreamAndFailsWithoutOne
+  VoicePlayers.AFilePlayerPlaysItsListAndSkipsWhatIsNoPhrase)
 gw_emulator_cannot("libfaketime exists for the host only, and getsockopt(TCP_INFO) drops the link within a second"
   EndToEnd.TheHeartbeatDropsAControllerSilentAfterACommand)
 
