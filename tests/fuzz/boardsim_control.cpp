@@ -12,6 +12,7 @@
 #include "boardsim/control.h"
 #include "boardsim/dsproc.h"
 #include "boardsim/hal.h"
+#include "boardsim/rtp.h"
 #include "boardsim/sim.h"
 #include "boardsim/tonec.h"
 #include "boardsim/voice.h"
@@ -43,6 +44,13 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   sim.add<BoardSim::Voice>();
   int const voice = sim.open(Board::kVoice, O_RDONLY);
   check(voice >= 0);
+  // The RTP model with an open that holds a channel, so that its events have a target.
+  sim.add<BoardSim::Rtp>();
+  int const rtp = sim.open(Board::kRtp, O_RDONLY);
+  Board::rtp_connection_params session{};
+  Board::rtp_channel_info channel{-1, -1, -1, 0};
+  check(rtp >= 0 && sim.ioctl(rtp, Board::RTP_BEGIN_SESSION, &session) == 0 &&
+        sim.ioctl(rtp, Board::RTP_ADD_CHANNEL, &channel) == 0);
 
   std::string_view input(reinterpret_cast<char const*>(data), size);
   while (!input.empty()) {
@@ -59,5 +67,6 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   ::close(dtmf);
   ::close(dsp);
   ::close(voice);
+  ::close(rtp);
   return 0;
 }

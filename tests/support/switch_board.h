@@ -1,5 +1,5 @@
 #pragma once
-// One stand-in with the switch, the watchdog and the tone and DSP devices for a whole
+// One stand-in with the switch, the watchdog and the tone, DSP, voice and RTP devices for a whole
 // test program. HwMux opens "/dev/hal" once per process and keeps the descriptor (so do
 // the tone and DSP services theirs), so the stand-in behind it must outlive every test;
 // each test installs it and clears its request log.
