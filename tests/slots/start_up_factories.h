@@ -10,12 +10,14 @@
 #include "slots/echo/echo_slot.h"
 #include "slots/ext/ext_slot.h"
 #include "slots/map/map_slot.h"
+#include "slots/rtp/rtp_slot.h"
 
 namespace test {
 
 inline void make_start_up_factories() {
   MapFactory::instance();
   PstnFactory::instance();
+  RtpFactory::instance();
   ExtFactory::instance();
   EchoFactory::instance();
   IsdnFactory::instance();
