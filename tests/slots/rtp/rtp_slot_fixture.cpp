@@ -50,34 +50,6 @@ int free_udp_port() {
   return ntohs(address.sin_port);
 }
 
-LGCP::CreateParams create_params(RtpCreate const& c) {
-  LGCP::CreateParams params;
-  LGCP::CreateRtpParams& rtp = params.select_rtp();
-  TERM::RtpParams& codec = rtp.set_codecRTP();
-  codec.set_payload(c.payload);
-  TERM::HostAddress& dhost = codec.set_dhost();
-  dhost.set_iaddr(c.dhost.iaddr);
-  dhost.set_port(c.dhost.port);
-  if (c.shost) {
-    TERM::HostAddress shost;
-    shost.set_iaddr(c.shost->iaddr);
-    shost.set_port(c.shost->port);
-    codec.set_shost(shost);
-  }
-  if (c.ssrc) codec.set_ssrc(*c.ssrc);
-  if (c.ttl) codec.set_ttl(*c.ttl);
-  if (c.qos) codec.set_qos_dscp(*c.qos);
-  if (c.echo) {
-    TERM::RtpEcho echo;
-    echo.set_suppressor(c.echo->first);
-    echo.set_canceller(c.echo->second);
-    codec.set_echo(echo);
-  }
-  rtp.set_txPayload(c.tx);
-  rtp.set_rxPayload(c.rx);
-  return params;
-}
-
 RtpSlotTest::RtpSlotTest() { test::make_start_up_factories(); }
 
 RtpSlotTest::~RtpSlotTest() = default;

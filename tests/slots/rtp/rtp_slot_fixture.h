@@ -12,6 +12,7 @@
 
 #include "foundation/fd.h"
 #include "schemas/lgcp.h"
+#include "tests/server/lgcp_messages.h"
 #include "tests/slots/slot_table_fixture.h"
 
 namespace rtp_test {
@@ -33,25 +34,9 @@ private:
 // A UDP port free on every address right now.
 int free_udp_port();
 
-struct Host {
-  std::string iaddr;
-  unsigned port;
-};
-
-// The fields of an rtp create; what is absent stays out of the message.
-struct RtpCreate {
-  TERM::Payload::NamedNumber payload = TERM::Payload::ptG711_Alaw;
-  TERM::Payload::NamedNumber rx = TERM::Payload::ptG711_Alaw;
-  TERM::Payload::NamedNumber tx = TERM::Payload::ptG711_Alaw;
-  Host dhost{"127.0.0.1", 40000};
-  std::optional<Host> shost;
-  std::optional<unsigned> ssrc;
-  std::optional<unsigned> ttl;
-  std::optional<TERM::IpQoSDSCP::NamedNumber> qos;
-  std::optional<std::pair<bool, bool>> echo;  // suppressor, canceller
-};
-
-LGCP::CreateParams create_params(RtpCreate const& c);
+using lgcp_test::create_params;
+using lgcp_test::Host;
+using lgcp_test::RtpCreate;
 
 class RtpSlotTest : public test::SlotTableTest {
 protected:

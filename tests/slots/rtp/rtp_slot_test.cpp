@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "boardsim/sim.h"
+#include "slots/rtp/ssrc.h"
 #include "tests/slots/rtp/rtp_slot_fixture.h"
 #include "tests/support/switch_board.h"
 
@@ -154,6 +155,8 @@ TEST_F(RtpSlotTest, SourcesWithoutSsrcAreTheFamilysOwnAndLeaveTheCLibraryAlone) 
   EXPECT_NE(ssrc_of(first), "1804289383") << "rand's first value after srandom(1)";
   EXPECT_NE(ssrc_of(second), "1804289383");
   EXPECT_EQ(::random(), 1804289383) << "the C library's sequence is untouched";
+  // Without the kernel's entropy the seed comes from the clocks, which move.
+  EXPECT_NE(RtpSsrc::fallback_seed(), RtpSsrc::fallback_seed());
 }
 
 TEST_F(RtpSlotTest, EachFailedCreateIsAnsweredAndLeavesNothingOpen) {
