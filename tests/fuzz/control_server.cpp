@@ -33,6 +33,7 @@
 #include "slots/echo/echo_slot.h"
 #include "slots/ext/ext_slot.h"
 #include "slots/map/map_slot.h"
+#include "slots/rtp/rtp_slot.h"
 #include "tests/fuzz/support.h"
 
 namespace {
@@ -97,6 +98,7 @@ struct Setup {
     BoardSim::daemon_sim();  // the daemon's stand-in: the switch and the watchdog
     // The factories start-up makes whose families take creates, in its order.
     MapFactory::instance();
+    RtpFactory::instance();
     ExtFactory::instance();
     EchoFactory::instance();
     HwMux::instance();
