@@ -311,11 +311,7 @@ std::vector<Frame> dissect(std::string const& folder, std::string const& file, t
   std::vector<Frame> frames;
   std::istringstream lines(test::read_file(folder + "/fields.txt"));
   for (std::string line; std::getline(lines, line);) {
-    std::vector<std::string> v;
-    std::size_t from = 0;
-    for (std::size_t at; (at = line.find('\t', from)) != std::string::npos; from = at + 1)
-      v.push_back(line.substr(from, at - from));
-    v.push_back(line.substr(from));
+    std::vector<std::string> const v = test::split(line, '\t');
     if (v.size() != 12) {
       f.check(false, "tshark line: " + line);
       continue;
@@ -403,7 +399,7 @@ TEST(RtpSlots, SessionsOnTheSwitchTheirRtcpAndTheirEvents) {
               if (std::string const failed = c.connect(kPort); !failed.empty()) return failed;
               test::BoardSimClient board(daemon.pid(), std::chrono::milliseconds(5000));
               test::Failures f;
-              Scene scene{daemon, c, board, f, peer};
+              Scene scene{daemon, c, board, f, peer, 0, 0, {}};
               scene.capacity();
               scene.create_slot7();
               scene.connections();

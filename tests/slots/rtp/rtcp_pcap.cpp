@@ -48,15 +48,6 @@ std::string datagram(std::string const& payload) {
   return ip + payload;
 }
 
-std::vector<std::string> split(std::string const& text, char separator) {
-  std::vector<std::string> parts;
-  std::size_t from = 0;
-  for (std::size_t at; (at = text.find(separator, from)) != std::string::npos; from = at + 1)
-    parts.push_back(text.substr(from, at - from));
-  parts.push_back(text.substr(from));
-  return parts;
-}
-
 }  // namespace
 
 std::vector<Dissected> dissect(std::vector<std::string> const& packets) {
@@ -98,7 +89,7 @@ std::vector<Dissected> dissect(std::vector<std::string> const& packets) {
       << "tshark -r: " << test::describe_status(status) << "\n" << test::read_file(dir / "err");
   std::istringstream lines(test::read_file(dir / "out"));
   for (std::string line; std::getline(lines, line);) {
-    std::vector<std::string> const f = split(line, '\t');
+    std::vector<std::string> const f = test::split(line, '\t');
     if (f.size() != 8) {
       ADD_FAILURE() << "tshark line: " << line;
       continue;
