@@ -11,10 +11,15 @@
 //  2. cycles of create trunk slot, connect it to a standing trunk slot, destroy it
 //     (3 frames in, 5 back) through `server-sim`, serial and pipelined, beside a bare
 //     peer that answers each cycle with the daemon's own 5 frames, each its own write;
-//  3. the daemon's resident memory idle and after the pipelined cycles.
+//  3. the daemon's resident memory idle and after the pipelined cycles;
+//  4. RTP cycles: create an RTP slot, destroy it (2 frames in, 4 back) pipelined through
+//     `server-sim`, which logs to a file, beside a bare peer that answers each with the
+//     daemon's own 4 frames, each its own write; the daemon's descriptors and resident
+//     memory after a warm-up of as many cycles and after the measured ones.
 //
 // Usage: daemon_load [cycles]   (default 100000 pipelined cycles)
 
+#include <dirent.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -41,6 +46,7 @@
 #include "asn1/coder_env.h"
 #include "tests/e2e/controller.h"
 #include "tests/e2e/scene.h"
+#include "tests/server/lgcp_messages.h"
 
 namespace {
 
@@ -229,21 +235,33 @@ Figures round_trips(int fd, std::string const& out, std::size_t back, int count)
   return f;
 }
 
-// Pipelined cycles: up to `window` cycles in flight; the rate in cycles per second.
-double pipelined(int fd, std::string const& cycle, int cycles, int window) {
+// Pipelined cycles of `back` frames back each: up to `window` cycles in flight; the rate in
+// cycles per second.
+double pipelined(int fd, std::string const& cycle, int cycles, int window, long back = 5) {
   FrameReader reader(fd);
   auto const start = Clock::now();
   int sent = 0;
   long received = 0;
   for (; sent < std::min(window, cycles); ++sent) write_all(fd, cycle);
-  while (received < 5L * cycles) {
+  while (received < back * cycles) {
     received += static_cast<long>(reader.count_available());
-    while (sent < cycles && static_cast<long>(sent) * 5 - received < 5L * window) {
+    while (sent < cycles && static_cast<long>(sent) * back - received < back * window) {
       write_all(fd, cycle);
       ++sent;
     }
   }
   return cycles / std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The descriptors a process holds.
+long descriptors(pid_t pid) {
+  DIR* const dir = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+  if (!dir) return -1;
+  long count = 0;
+  while (dirent const* entry = ::readdir(dir))
+    if (entry->d_name[0] != '.') ++count;
+  ::closedir(dir);
+  return count;
 }
 
 long rss_kb(pid_t pid) {
@@ -258,15 +276,36 @@ std::vector<std::string> echo(std::string const& body, void*) { return {frame(bo
 
 // The daemon's answers of one cycle, by the command's place in the cycle.
 struct CycleAnswers {
-  std::vector<std::string> create, connect, destroy;
-  int next = 0;
+  std::vector<std::vector<std::string>> by_command;
+  std::size_t next = 0;
 };
 
 std::vector<std::string> answer_cycle(std::string const&, void* context) {
   auto& a = *static_cast<CycleAnswers*>(context);
-  int const which = a.next;
-  a.next = (a.next + 1) % 3;
-  return which == 0 ? a.create : which == 1 ? a.connect : a.destroy;
+  std::size_t const which = a.next;
+  a.next = (a.next + 1) % a.by_command.size();
+  return a.by_command[which];
+}
+
+// Sends each command of a cycle and keeps the daemon's frames for it, `back[i]` of them;
+// each command's first answer must be a success.
+CycleAnswers answers_of(int fd, e2e::Daemon const& daemon, std::vector<std::string> const& commands,
+                        std::vector<std::size_t> const& back) {
+  FrameReader reader(fd);
+  CycleAnswers answers;
+  ASN1::CoderEnv env;
+  env.set_encodingRule(ASN1::CoderEnv::per);
+  for (std::size_t i = 0; i < commands.size(); ++i) {
+    write_all(fd, commands[i]);
+    std::vector<std::string> frames;
+    for (auto& b : reader.frames(back[i])) frames.push_back(frame(b));
+    LGCP::Message m;
+    std::string const& first = frames.front();
+    if (!ASN1::decode(first.data() + 4, first.data() + first.size(), &env, m, true) || !e2e::is_success(m))
+      throw std::runtime_error("the cycle is not answered success: " + daemon.output().substr(0, 2000));
+    answers.by_command.push_back(std::move(frames));
+  }
+  return answers;
 }
 
 // Serial round trips in alternating turns over several links, so that the machine's
@@ -359,20 +398,7 @@ void cycle_figures(Placement const& where, int cycles) {
     FrameReader reader(fd);
     write_all(fd, frame(encode(e2e::create_trunk(1, 1, 0, 1))));
     reader.frames(3);
-    write_all(fd, create);
-    for (auto& b : reader.frames(3)) answers.create.push_back(frame(b));
-    write_all(fd, connect);
-    for (auto& b : reader.frames(1)) answers.connect.push_back(frame(b));
-    write_all(fd, destroy);
-    for (auto& b : reader.frames(1)) answers.destroy.push_back(frame(b));
-    ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per);
-    for (auto const* list : {&answers.connect, &answers.destroy}) {
-      LGCP::Message m;
-      std::string const& f = list->front();
-      if (!ASN1::decode(f.data() + 4, f.data() + f.size(), &env, m, true) || !e2e::is_success(m))
-        throw std::runtime_error("the cycle is not answered success: " + daemon.output().substr(0, 2000));
-    }
+    answers = answers_of(fd, daemon, {create, connect, destroy}, {3, 1, 1});
     idle_rss = rss_kb(daemon.pid());
     sim_serial = round_trips(fd, cycle, 5, kSerialCycles);
     // A first pipelined run of the same length fills the stand-in's request log and
@@ -406,6 +432,63 @@ void cycle_figures(Placement const& where, int cycles) {
               idle_rss, kSerialCycles, cycles, warm_rss, cycles, loaded_rss, loaded_rss - warm_rss);
 }
 
+void rtp_figures(Placement const& where, int cycles) {
+  constexpr int kWindow = 64;
+  constexpr long kBack = 4;
+  lgcp_test::RtpCreate rtp;
+  rtp.dhost = {"127.0.0.1", 40000};
+  rtp.shost = lgcp_test::Host{"127.0.0.1", 30000};
+  rtp.ssrc = 16909060;
+  std::string const create =
+      frame(encode(lgcp_test::command(1, 7, [&](LGCP::Command& c) { c.select_create(lgcp_test::create_params(rtp)); })));
+  std::string const destroy = frame(encode(e2e::destroy(2, 7)));
+  std::string const cycle = create + destroy;
+
+  // The far end's RTCP port exists, as on a real network: no ICMP answers the SDES and BYE.
+  int const sink = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in far{};
+  far.sin_family = AF_INET;
+  far.sin_port = htons(40001);
+  far.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(sink, reinterpret_cast<sockaddr*>(&far), sizeof far) != 0) throw std::runtime_error("RTCP sink: bind");
+
+  CycleAnswers answers;
+  double sim_rate = 0;
+  long warm_fds = 0, loaded_fds = 0, warm_rss = 0, loaded_rss = 0;
+  {
+    pin_to(where.peer_cpu);
+    e2e::Daemon daemon;
+    if (std::string const failed = daemon.start(); !failed.empty()) throw std::runtime_error(failed);
+    pin_to(where.client_cpu);
+    int const fd = connect_to(e2e::kPort);
+    answers = answers_of(fd, daemon, {create, destroy}, {3, 1});
+    pipelined(fd, cycle, cycles, kWindow, kBack);
+    warm_fds = descriptors(daemon.pid());
+    warm_rss = rss_kb(daemon.pid());
+    sim_rate = pipelined(fd, cycle, cycles, kWindow, kBack);
+    loaded_fds = descriptors(daemon.pid());
+    loaded_rss = rss_kb(daemon.pid());
+    ::close(fd);
+    if (std::string const failed = daemon.stop(); !failed.empty()) throw std::runtime_error(failed);
+  }
+  double raw_rate = 0;
+  {
+    pin_to(where.peer_cpu);
+    RawPeer peer(&answer_cycle, &answers);
+    pin_to(where.client_cpu);
+    int const fd = connect_to(kRawPort);
+    raw_rate = pipelined(fd, cycle, cycles, kWindow, kBack);
+    ::close(fd);
+  }
+  ::close(sink);
+  std::printf("RTP create + destroy cycles (2 frames in, 4 back)\n");
+  std::printf("  pipelined (%d, %d in flight)   bare peer %.0f cycles/s, server-sim %.0f cycles/s = %.2fx\n", cycles,
+              kWindow, raw_rate, sim_rate, sim_rate / raw_rate);
+  std::printf("server-sim after %d warm-up cycles: %ld descriptors, %ld kB resident; after %d more: %ld descriptors,"
+              " %ld kB (growth %ld kB)\n",
+              cycles, warm_fds, warm_rss, cycles, loaded_fds, loaded_rss, loaded_rss - warm_rss);
+}
+
 std::string run(int cycles) {
   std::string const ping = frame(encode(e2e::ping(1)));
   auto const [first, second] = two_cpus();
@@ -414,6 +497,7 @@ std::string run(int cycles) {
     std::printf("== %s (client on CPU %d, daemon and peer on CPU %d)\n", where.name, where.client_cpu, where.peer_cpu);
     ping_figures(where, ping);
     cycle_figures(where, cycles);
+    rtp_figures(where, cycles);
     std::printf("\n");
     std::fflush(stdout);
   }
