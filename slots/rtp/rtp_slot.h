@@ -86,7 +86,7 @@ private:
 
   // The codec change of `tx_pt` (encoder) or `rx_pt` (decoder); false when the restart
   // failed.
-  bool changeCodec(bool encoder, LGCP::IoctlParams const& ioctl);
+  bool changeCodec(bool encoder, LGCP::IoctlParams const& request);
 };
 
 class RtpFactory : public SlotFactory {

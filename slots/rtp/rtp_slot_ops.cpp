@@ -96,10 +96,10 @@ int RtpSlot::restart() {
   return 1;
 }
 
-bool RtpSlot::changeCodec(bool encoder, LGCP::IoctlParams const& ioctl) {
-  LGCP::CodecMode::NamedNumber const mode = encoder ? ioctl.get_encoder_mode() : ioctl.get_decoder_mode();
+bool RtpSlot::changeCodec(bool encoder, LGCP::IoctlParams const& request) {
+  LGCP::CodecMode::NamedNumber const mode = encoder ? request.get_encoder_mode() : request.get_decoder_mode();
   unsigned const payload = translate_payload(mode);
-  if (encoder) std::clog << ext::header(this) << "do restart RTP session (change tx payload):" << ioctl;
+  if (encoder) std::clog << ext::header(this) << "do restart RTP session (change tx payload):" << request;
   if (payload == (encoder ? params.tx_pt : params.rx_pt)) {
     if (encoder) std::clog << " - Nothing to do" << std::endl;
     return true;
