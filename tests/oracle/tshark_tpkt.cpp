@@ -137,15 +137,7 @@ char const* const kFields[] = {
     "_ws.expert.message",  // last: free text
 };
 
-std::vector<std::string> split(std::string const& text, char separator) {
-  std::vector<std::string> parts;
-  if (text.empty()) return parts;
-  std::size_t from = 0;
-  for (std::size_t at; (at = text.find(separator, from)) != std::string::npos; from = at + 1)
-    parts.push_back(text.substr(from, at - from));
-  parts.push_back(text.substr(from));
-  return parts;
-}
+using test::split;
 
 }  // namespace
 
