@@ -94,7 +94,11 @@ std::string Rtp::decode(unsigned long request, void const* arg) const {
       auto const r = record_at<Board::rtp_pd_params>(arg);
       if (pd_pattern(r)) return field("timeout", r.words[2]);
       std::string text = "words=";
-      for (std::size_t i = 0; i < std::size(r.words); ++i) text += (i ? "," : "") + std::to_string(r.words[i]);
+      // Appended step by step: g++ 12 sees a false overlap (-Wrestrict) in the one-line form.
+      for (std::size_t i = 0; i < std::size(r.words); ++i) {
+        if (i) text += ',';
+        text += std::to_string(r.words[i]);
+      }
       return text;
     }
     case Board::RTP_RESET_EVENT_PD: return field("value", record_at<std::int32_t>(arg));

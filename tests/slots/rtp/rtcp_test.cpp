@@ -69,7 +69,10 @@ std::string hex(std::string const& bytes) {
 
 std::string spaced(std::string const& hex_text) {
   std::string text;
-  for (std::size_t i = 0; i < hex_text.size(); i += 2) text += (i ? " " : "") + hex_text.substr(i, 2);
+  for (std::size_t i = 0; i < hex_text.size(); i += 2) {
+    if (i) text += ' ';
+    text.append(hex_text, i, 2);
+  }
   return text;
 }
 
