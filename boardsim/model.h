@@ -83,6 +83,8 @@ protected:
   virtual int write(Open&, std::string_view /*data*/) { return EINVAL; }
   // Called before the daemon reads its end; accepting lets the read take the next event.
   virtual int read(Open&, std::size_t /*len*/) { return 0; }
+  // A device whose reads never wait, whatever the open's mode: an empty queue is EAGAIN.
+  virtual bool nonblocking_reads() const { return false; }
 
   // The control socket's "state <device> ..." and "set <device> ..." (verb "state" or
   // "set", then the words after the device).

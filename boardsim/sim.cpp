@@ -363,8 +363,9 @@ ssize_t Sim::read(int fd, void* buf, std::size_t len) {
   if (int const error = open->model().read(*open, len)) return finish(request, error, true);
 
   // A blocking read waits for an event, which the stand-in can deliver only unlocked.
+  int const flags = open->model().nonblocking_reads() ? MSG_DONTWAIT : 0;
   held.unlock();
-  ssize_t const got = ::read(fd, buf, len);
+  ssize_t const got = ::recv(fd, buf, len, flags);
   int const error = got < 0 ? errno : 0;
   held.lock();
   if (got >= 0) request.value = static_cast<unsigned long>(got) + 1;

@@ -424,4 +424,33 @@ struct [[gnu::packed]] ModemParameter {
 };
 static_assert(sizeof(ModemParameter) == 12);
 
+// --- Board::kRtp: the RTP session requests -----------------------------------------------
+// One session per open. The requests without a record take the value 0.
+
+// Begins the open's session with the connection record above.
+inline constexpr unsigned long RTP_BEGIN_SESSION = 0xc02c5200;
+// Adds the session's TDM channel: `tdm` -1 lets the driver choose; it writes back the one
+// it allocated.
+inline constexpr unsigned long RTP_ADD_CHANNEL = 0xc0105202;
+// The teardown of a session is three requests, sent in the order of their names.
+inline constexpr unsigned long RTP_TEARDOWN_1 = 0x2000520a;
+inline constexpr unsigned long RTP_TEARDOWN_2 = 0x20005203;
+inline constexpr unsigned long RTP_TEARDOWN_3 = 0x2000520b;
+inline constexpr unsigned long RTP_TX_START = 0x20005204;
+inline constexpr unsigned long RTP_TX_STOP = 0x20005205;
+// Attaches a radio controller's own session (the attach record above).
+inline constexpr unsigned long RTP_ATTACH_SESSION = 0xc0085209;
+
+// Packet detection on: the driver reports type 1 events after `timeout` ms without
+// packets. Nine words: 1, 0, timeout, 0, 0, timeout, 0, 0, 0.
+inline constexpr unsigned long RTP_SET_EVENT_PD = 0xc024520c;
+struct [[gnu::packed]] rtp_pd_params {
+  std::uint32_t words[9];
+};
+static_assert(sizeof(rtp_pd_params) == 36);
+inline constexpr rtp_pd_params pd_params(std::uint32_t timeout) { return {{1, 0, timeout, 0, 0, timeout, 0, 0, 0}}; }
+
+// Packet detection off: a pointer to the int32 1.
+inline constexpr unsigned long RTP_RESET_EVENT_PD = 0x8004520d;
+
 }  // namespace Board

@@ -40,6 +40,7 @@
 #include "slots/map/map_slot.h"
 #include "slots/mcc/mcc_slot.h"
 #include "slots/modem/modem_factory.h"
+#include "slots/rtp/rtp_slot.h"
 #include "slots/t38/t38_soft_slot.h"
 #include "slots/voice/voice_factory.h"
 
@@ -148,6 +149,7 @@ int main(int argc, char** argv) {
 
   MapFactory::instance();
   PstnFactory::instance();
+  RtpFactory::instance();
   ModemFactory::instance();
   ExtFactory::instance();
   MccFactory::instance();

@@ -28,7 +28,11 @@
 //     driver's own fork and exec of the same program with the same arguments, SIGHUP
 //     after the same line, and reap; with the daemon's resident memory and descriptors
 //     after a warm-up and after all the cycles, and the stand-in's modems at the end;
-//  7. a 64 MiB phrase file played once by a file player connected to a trunk slot, timed
+//  7. RTP cycles: create an RTP slot, destroy it (2 frames in, 4 back) pipelined through
+//     `server-sim`, which logs to a file, beside a bare peer that answers each with the
+//     daemon's own 4 frames, each its own write; the daemon's descriptors and resident
+//     memory after a warm-up of as many cycles and after the measured ones;
+//  8. a 64 MiB phrase file played once by a file player connected to a trunk slot, timed
 //     from sending the connect to the abort, beside the bare loop that reads the file
 //     8192 bytes at a time and writes each into an AF_UNIX SOCK_SEQPACKET socket pair
 //     drained by a thread (the descriptor kind the stand-in hands out), best of 5 each,
@@ -40,7 +44,7 @@
 //
 // Usage: daemon_load [cycles [modem cycles]] [section]
 //   default 100000 pipelined cycles and 5000 modem cycles; a section (ping, cycles, cas,
-//   frames, modem, voice) runs that one alone.
+//   frames, modem, rtp, voice) runs that one alone.
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -78,6 +82,7 @@
 #include "tests/e2e/scene.h"
 #include "tests/server/board_messages.h"
 #include "tests/server/channel_commands.h"
+#include "tests/server/lgcp_messages.h"
 #include "tests/support/boardsim_client.h"
 
 namespace {
@@ -329,15 +334,35 @@ std::vector<std::string> echo(std::string const& body, void*) { return {frame(bo
 
 // The daemon's answers of one cycle, by the command's place in the cycle.
 struct CycleAnswers {
-  std::vector<std::string> create, connect, destroy;
-  int next = 0;
+  std::vector<std::vector<std::string>> by_command;
+  std::size_t next = 0;
 };
 
 std::vector<std::string> answer_cycle(std::string const&, void* context) {
   auto& a = *static_cast<CycleAnswers*>(context);
-  int const which = a.next;
-  a.next = (a.next + 1) % 3;
-  return which == 0 ? a.create : which == 1 ? a.connect : a.destroy;
+  std::size_t const which = a.next;
+  a.next = (a.next + 1) % a.by_command.size();
+  return a.by_command[which];
+}
+
+// Sends each command of a cycle and keeps the daemon's frames for it, `back[i]` of them;
+// each command's first answer must be a success.
+CycleAnswers answers_of(FrameReader& reader, e2e::Daemon const& daemon, std::vector<std::string> const& commands,
+                        std::vector<std::size_t> const& back) {
+  CycleAnswers answers;
+  ASN1::CoderEnv env;
+  env.set_encodingRule(ASN1::CoderEnv::per);
+  for (std::size_t i = 0; i < commands.size(); ++i) {
+    write_all(reader.fd(), commands[i]);
+    std::vector<std::string> frames;
+    for (auto& b : reader.frames(back[i])) frames.push_back(frame(b));
+    LGCP::Message m;
+    std::string const& first = frames.front();
+    if (!ASN1::decode(first.data() + 4, first.data() + first.size(), &env, m, true) || !e2e::is_success(m))
+      throw std::runtime_error("the cycle is not answered success: " + daemon.output().substr(0, 2000));
+    answers.by_command.push_back(std::move(frames));
+  }
+  return answers;
 }
 
 // Serial round trips in alternating turns over several links, so that the machine's
@@ -476,20 +501,7 @@ void cycle_figures(Placement const& where, int cycles) {
     FrameReader reader(fd);
     write_all(fd, frame(encode(e2e::create_trunk(1, 1, 0, 1))));
     reader.frames(3);
-    write_all(fd, create);
-    for (auto& b : reader.frames(3)) answers.create.push_back(frame(b));
-    write_all(fd, connect);
-    for (auto& b : reader.frames(1)) answers.connect.push_back(frame(b));
-    write_all(fd, destroy);
-    for (auto& b : reader.frames(1)) answers.destroy.push_back(frame(b));
-    ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per);
-    for (auto const* list : {&answers.connect, &answers.destroy}) {
-      LGCP::Message m;
-      std::string const& f = list->front();
-      if (!ASN1::decode(f.data() + 4, f.data() + f.size(), &env, m, true) || !e2e::is_success(m))
-        throw std::runtime_error("the cycle is not answered success: " + daemon.output().substr(0, 2000));
-    }
+    answers = answers_of(reader, daemon, {create, connect, destroy}, {3, 1, 1});
     idle_rss = rss_kb(daemon.pid());
     sim_serial = round_trips(reader, cycle, 5, kSerialCycles);
     // A first pipelined run of the same length fills the stand-in's request log and
@@ -771,7 +783,60 @@ void modem_figures(Placement const& where, e2e::ModemTerminals& terminals, int c
               kWarmUp, idle_rss, idle_fds, cycles, loaded_rss, loaded_rss - idle_rss, loaded_fds, held, seconds);
 }
 
-// 7. Voice files. Commands are read back until their answer; the abort comes after it.
+// 7. RTP create and destroy cycles.
+void rtp_figures(Placement const& where, int cycles) {
+  constexpr long kBack = 4;
+  lgcp_test::RtpCreate rtp;
+  rtp.dhost = {"127.0.0.1", 40000};
+  rtp.shost = lgcp_test::Host{"127.0.0.1", 30000};
+  rtp.ssrc = 16909060;
+  std::string const create =
+      frame(encode(lgcp_test::command(1, 7, [&](LGCP::Command& c) { c.select_create(lgcp_test::create_params(rtp)); })));
+  std::string const destroy = frame(encode(e2e::destroy(2, 7)));
+  std::string const cycle = create + destroy;
+
+  // The far end's RTCP port exists, as on a real network: no ICMP answers the SDES and BYE.
+  int const sink = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in far{};
+  far.sin_family = AF_INET;
+  far.sin_port = htons(40001);
+  far.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(sink, reinterpret_cast<sockaddr*>(&far), sizeof far) != 0) throw std::runtime_error("RTCP sink: bind");
+
+  CycleAnswers answers;
+  double sim_rate = 0;
+  long warm_fds = 0, loaded_fds = 0, warm_rss = 0, loaded_rss = 0;
+  {
+    e2e::Daemon daemon;
+    FrameReader reader(start_and_connect(where, daemon));
+    answers = answers_of(reader, daemon, {create, destroy}, {3, 1});
+    pipelined(reader, cycle, kBack, cycles, kWindow);
+    warm_fds = open_descriptors(daemon.pid());
+    warm_rss = rss_kb(daemon.pid());
+    sim_rate = pipelined(reader, cycle, kBack, cycles, kWindow);
+    loaded_fds = open_descriptors(daemon.pid());
+    loaded_rss = rss_kb(daemon.pid());
+    close_and_stop(daemon, reader.fd());
+  }
+  double raw_rate = 0;
+  {
+    pin_to(where.peer_cpu);
+    RawPeer peer(&answer_cycle, &answers);
+    pin_to(where.client_cpu);
+    FrameReader reader(connect_to(kRawPort));
+    raw_rate = pipelined(reader, cycle, kBack, cycles, kWindow);
+    ::close(reader.fd());
+  }
+  ::close(sink);
+  std::printf("RTP create + destroy cycles (2 frames in, 4 back)\n");
+  std::printf("  pipelined (%d, %d in flight)   bare peer %.0f cycles/s, server-sim %.0f cycles/s = %.2fx\n", cycles,
+              kWindow, raw_rate, sim_rate, sim_rate / raw_rate);
+  std::printf("server-sim after %d warm-up cycles: %ld descriptors, %ld kB resident; after %d more: %ld descriptors,"
+              " %ld kB (growth %ld kB)\n",
+              cycles, warm_fds, warm_rss, cycles, loaded_fds, loaded_rss, loaded_rss - warm_rss);
+}
+
+// 8. Voice files. Commands are read back until their answer; the abort comes after it.
 struct VoiceLink {
   int fd;
   FrameReader& reader;
@@ -907,6 +972,7 @@ std::string run(int cycles, int modem_cycles, std::string const& only) {
     if (runs("cas")) cas_figures(where, cycles);
     if (runs("frames")) frame_cycles(where, cycles);
     if (runs("modem")) modem_figures(where, terminals, modem_cycles);
+    if (runs("rtp")) rtp_figures(where, cycles);
     if (runs("voice")) voice_figures(where);
     std::printf("\n");
     std::fflush(stdout);

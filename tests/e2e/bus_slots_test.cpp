@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "schemas/term.h"
+#include "tests/e2e/checks.h"
 #include "tests/e2e/controller.h"
 #include "tests/e2e/scene.h"
 #include "tests/support/boardsim_client.h"
@@ -58,47 +59,10 @@ LGCP::Message deactivate(int seq, int slot) {
   return command(seq, slot, [](LGCP::Command& c) { c.select_deactivate(); });
 }
 
-// The next transmitter or receiver signal of `slot`, as "transmitter 8322", "receiver
-// inactive", or "none".
-std::string next_stream(Controller& c, int slot) {
-  auto const s = c.signal([slot](LGCP::Message const& m) {
-    int const kind = m.get_pdu().get_signal().currentSelection();
-    return (kind == LGCP::Signal::transmitter::id || kind == LGCP::Signal::receiver::id) && m.slot_isPresent() &&
-           static_cast<int>(m.get_slot().getValue()) == slot;
-  });
-  if (!s) return "none";
-  LGCP::Signal const& signal = s->get_pdu().get_signal();
-  bool const transmitter = signal.transmitter_isSelected();
-  LGCP::Stream const& stream = transmitter ? signal.get_transmitter() : signal.get_receiver();
-  return std::string(transmitter ? "transmitter " : "receiver ") +
-         (stream.active_isSelected() ? std::to_string(stream.get_active().getValue()) : "inactive");
-}
-
-// Sends the command and checks that it is answered with success (cause < 0) or that error.
-void answered(Controller& c, test::Failures& f, LGCP::Message const& m, std::string const& what, int cause = -1) {
-  c.send(m);
-  auto const r = c.response(m.get_seq().getValue());
-  if (cause < 0)
-    f.check(r && is_success(*r), what + ": success");
-  else
-    f.check(r && error_of(*r) == cause, what + ": error " + std::to_string(cause));
-}
-
 std::size_t occurrences(std::string const& text, std::string const& part) {
   std::size_t n = 0;
   for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
   return n;
-}
-
-// Whether `wanted` shows in `lines` in this order, other lines between them allowed.
-bool in_order(std::vector<std::string> const& lines, std::vector<std::string> const& wanted) {
-  auto at = lines.begin();
-  for (std::string const& w : wanted) {
-    at = std::find(at, lines.end(), w);
-    if (at == lines.end()) return false;
-    ++at;
-  }
-  return true;
 }
 
 std::string hal_state(test::BoardSimClient& board, int port) {

@@ -16,6 +16,7 @@
 #include "boardsim/maintenance.h"
 #include "boardsim/mcc.h"
 #include "boardsim/mctl.h"
+#include "boardsim/rtp.h"
 #include "boardsim/sim.h"
 #include "boardsim/tonec.h"
 #include "boardsim/voice.h"
@@ -60,6 +61,13 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   int const maintenance = sim.open(Board::kMaintenance, O_RDWR | O_NONBLOCK);
   int const cas = sim.open(Board::kE1Cas, O_RDWR | O_NONBLOCK);
   check(maintenance >= 0 && cas >= 0);
+  // The RTP model with an open that holds a channel, so that its events have a target.
+  sim.add<BoardSim::Rtp>();
+  int const rtp = sim.open(Board::kRtp, O_RDONLY);
+  Board::rtp_connection_params session{};
+  Board::rtp_channel_info channel{-1, -1, -1, 0};
+  check(rtp >= 0 && sim.ioctl(rtp, Board::RTP_BEGIN_SESSION, &session) == 0 &&
+        sim.ioctl(rtp, Board::RTP_ADD_CHANNEL, &channel) == 0);
 
   std::string_view input(reinterpret_cast<char const*>(data), size);
   while (!input.empty()) {
@@ -79,5 +87,6 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   ::close(voice);
   ::close(maintenance);
   ::close(cas);
+  ::close(rtp);
   return 0;
 }

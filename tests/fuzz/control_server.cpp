@@ -39,6 +39,7 @@
 #include "slots/hdlc/hdlc_slot.h"
 #include "slots/map/map_slot.h"
 #include "slots/mcc/mcc_slot.h"
+#include "slots/rtp/rtp_slot.h"
 #include "slots/voice/voice_factory.h"
 #include "tests/fuzz/loop.h"
 #include "tests/fuzz/support.h"
@@ -87,6 +88,7 @@ struct Setup {
     // software T.38 factory nor the modem factory: their slots start processes. Voice
     // players and recorders connect only inside the private network namespace.
     MapFactory::instance();
+    RtpFactory::instance();
     ExtFactory::instance();
     MccFactory::instance();
     EchoFactory::instance();

@@ -10,6 +10,7 @@
 #include "slots/map/map_slot.h"
 #include "slots/mcc/mcc_slot.h"
 #include "slots/modem/modem_factory.h"
+#include "slots/rtp/rtp_slot.h"
 #include "slots/t38/t38_soft_slot.h"
 #include "slots/voice/voice_factory.h"
 
@@ -18,6 +19,7 @@ namespace test {
 void make_start_up_factories() {
   MapFactory::instance();
   PstnFactory::instance();
+  RtpFactory::instance();
   ModemFactory::instance();
   ExtFactory::instance();
   MccFactory::instance();

@@ -3,6 +3,7 @@
 #include "boardsim/dsproc.h"
 #include "boardsim/e1_cas.h"
 #include "boardsim/maintenance.h"
+#include "boardsim/rtp.h"
 #include "boardsim/tonec.h"
 #include "boardsim/voice.h"
 #include "boardsim/watchdog.h"
@@ -25,6 +26,7 @@ struct Shared {
     sim.add<BoardSim::Voice>();
     sim.add<BoardSim::Maintenance>();
     sim.add<BoardSim::E1Cas>();
+    sim.add<BoardSim::Rtp>();
   }
 };
 
