@@ -65,9 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   sim.add<BoardSim::Rtp>();
   int const rtp = sim.open(Board::kRtp, O_RDONLY);
   Board::rtp_connection_params session{};
-  Board::rtp_channel_info channel{-1, -1, -1, 0};
+  Board::rtp_channel_info rtp_channel{-1, -1, -1, 0};
   check(rtp >= 0 && sim.ioctl(rtp, Board::RTP_BEGIN_SESSION, &session) == 0 &&
-        sim.ioctl(rtp, Board::RTP_ADD_CHANNEL, &channel) == 0);
+        sim.ioctl(rtp, Board::RTP_ADD_CHANNEL, &rtp_channel) == 0);
 
   std::string_view input(reinterpret_cast<char const*>(data), size);
   while (!input.empty()) {
