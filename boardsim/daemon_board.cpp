@@ -2,6 +2,7 @@
 
 #include "boardsim/dsproc.h"
 #include "boardsim/hal.h"
+#include "boardsim/mixer.h"
 #include "boardsim/server.h"
 #include "boardsim/sim.h"
 #include "boardsim/tonec.h"
@@ -20,6 +21,7 @@ Sim& daemon_sim() {
     made->add<Tonec>();
     made->add<Dsproc>();
     made->add<Voice>();
+    made->add<Mixer>();
     Board::install(made);
     return made;
   }();

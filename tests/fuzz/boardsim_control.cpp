@@ -12,6 +12,7 @@
 #include "boardsim/control.h"
 #include "boardsim/dsproc.h"
 #include "boardsim/hal.h"
+#include "boardsim/mixer.h"
 #include "boardsim/sim.h"
 #include "boardsim/tonec.h"
 #include "boardsim/voice.h"
@@ -43,6 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   sim.add<BoardSim::Voice>();
   int const voice = sim.open(Board::kVoice, O_RDONLY);
   check(voice >= 0);
+  sim.add<BoardSim::Mixer>();
+  int const mixer = sim.open(Board::kMixer, O_RDONLY);
+  check(mixer >= 0);
 
   std::string_view input(reinterpret_cast<char const*>(data), size);
   while (!input.empty()) {
@@ -59,5 +63,6 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   ::close(dtmf);
   ::close(dsp);
   ::close(voice);
+  ::close(mixer);
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "tests/support/switch_board.h"
 
 #include "boardsim/dsproc.h"
+#include "boardsim/mixer.h"
 #include "boardsim/tonec.h"
 #include "boardsim/voice.h"
 #include "boardsim/watchdog.h"
@@ -19,6 +20,8 @@ struct Shared {
     sim.add<BoardSim::Tonec>();
     sim.add<BoardSim::Dsproc>();
     sim.add<BoardSim::Voice>();
+    // The mixer units, for the mixer slots made in process.
+    sim.add<BoardSim::Mixer>();
   }
 };
 

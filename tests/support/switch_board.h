@@ -1,6 +1,6 @@
 #pragma once
-// One stand-in with the switch, the watchdog and the tone and DSP devices for a whole
-// test program. HwMux opens "/dev/hal" once per process and keeps the descriptor (so do
+// One stand-in with the switch, the watchdog, the tone and DSP devices, the voice driver
+// and the mixer for a whole test program. HwMux opens "/dev/hal" once per process and keeps the descriptor (so do
 // the tone and DSP services theirs), so the stand-in behind it must outlive every test;
 // each test installs it and clears its request log.
 
