@@ -33,6 +33,7 @@
 #include "slots/echo/echo_slot.h"
 #include "slots/ext/ext_slot.h"
 #include "slots/map/map_slot.h"
+#include "slots/mixer/mixer_factory.h"
 
 namespace {
 
@@ -139,6 +140,7 @@ int main(int argc, char** argv) {
 
   MapFactory::instance();
   PstnFactory::instance();
+  Mixer::MixerFactory::instance();
   ExtFactory::instance();
   EchoFactory::instance();
   IsdnFactory::instance();
