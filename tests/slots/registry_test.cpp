@@ -24,8 +24,9 @@ TEST(Registry, StartUpOrderGivesTheOrderOfAsking) {
     asked.push_back(name);
   }
   std::vector<std::string> const expected = {
-      "RTP Ext ED137", "RTP Ext LEMZ", "ISDN",        "Echo",        "Ext",         "PSTN",
-      "Map",           "TrunksBRI 7",  "TrunksBRI 6", "TrunksBRI 5", "TrunksBRI 4", "TrunksBRI 3",
+      "RTP Ext ED137", "RTP Ext LEMZ", "ISDN",        "Echo",        "Ext",         "Mixer",
+      "PSTN",          "Map",
+      "TrunksBRI 7",   "TrunksBRI 6",  "TrunksBRI 5", "TrunksBRI 4", "TrunksBRI 3",
       "TrunksBRI 2",   "TrunksBRI 1",  "TrunksBRI 0", "Trunks 3",    "Trunks 2",    "Trunks 1",
       "Trunks 0"};
   EXPECT_EQ(asked, expected);

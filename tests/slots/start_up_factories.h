@@ -10,12 +10,14 @@
 #include "slots/echo/echo_slot.h"
 #include "slots/ext/ext_slot.h"
 #include "slots/map/map_slot.h"
+#include "slots/mixer/mixer_factory.h"
 
 namespace test {
 
 inline void make_start_up_factories() {
   MapFactory::instance();
   PstnFactory::instance();
+  Mixer::MixerFactory::instance();
   ExtFactory::instance();
   EchoFactory::instance();
   IsdnFactory::instance();
