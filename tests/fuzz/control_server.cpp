@@ -16,6 +16,7 @@
 #include <iostream>
 #include <streambuf>
 
+#include "boardsim/control.h"
 #include "boardsim/daemon_board.h"
 #include "foundation/dpc.h"
 #include "foundation/fd.h"
@@ -33,6 +34,7 @@
 #include "slots/echo/echo_slot.h"
 #include "slots/ext/ext_slot.h"
 #include "slots/map/map_slot.h"
+#include "slots/mixer/mixer_factory.h"
 #include "tests/fuzz/support.h"
 
 namespace {
@@ -94,9 +96,12 @@ struct Setup {
     std::cerr.rdbuf(&null);
     std::clog.rdbuf(&null);
     multiplexer.set_poll_function(&poll_now);
-    BoardSim::daemon_sim();  // the daemon's stand-in: the switch and the watchdog
+    BoardSim::daemon_sim();  // the daemon's stand-in: its switch, watchdog, DSPs and mixer
+    // A mixer unit for a query to find, so that mixer creates make slots.
+    BoardSim::control_command(BoardSim::daemon_sim(), "set mixer unit 3 32 8 512");
     // The factories start-up makes whose families take creates, in its order.
     MapFactory::instance();
+    Mixer::MixerFactory::instance();
     ExtFactory::instance();
     EchoFactory::instance();
     HwMux::instance();
