@@ -11,9 +11,11 @@
 //  2. cycles of create trunk slot, connect it to a standing trunk slot, destroy it
 //     (3 frames in, 5 back) through `server-sim`, serial and pipelined, beside a bare
 //     peer that answers each cycle with the daemon's own 5 frames, each its own write;
-//  3. the daemon's resident memory idle and after the pipelined cycles.
+//  3. the daemon's resident memory idle and after the pipelined cycles;
+//  4. the same for mixer cycles: create a mixer output that sums four inputs, connect it
+//     to a standing trunk slot, destroy it (3 frames in, 4 back), on a stand-in unit.
 //
-// Usage: daemon_load [cycles]   (default 100000 pipelined cycles)
+// Usage: daemon_load [cycles] [mixer]   (default 100000 pipelined cycles; "mixer": only 4.)
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -41,6 +43,8 @@
 #include "asn1/coder_env.h"
 #include "tests/e2e/controller.h"
 #include "tests/e2e/scene.h"
+#include "tests/slots/mixer_messages.h"
+#include "tests/support/boardsim_client.h"
 
 namespace {
 
@@ -229,16 +233,17 @@ Figures round_trips(int fd, std::string const& out, std::size_t back, int count)
   return f;
 }
 
-// Pipelined cycles: up to `window` cycles in flight; the rate in cycles per second.
-double pipelined(int fd, std::string const& cycle, int cycles, int window) {
+// Pipelined cycles of `back` frames back each: up to `window` cycles in flight; the rate
+// in cycles per second.
+double pipelined(int fd, std::string const& cycle, int cycles, int window, long back = 5) {
   FrameReader reader(fd);
   auto const start = Clock::now();
   int sent = 0;
   long received = 0;
   for (; sent < std::min(window, cycles); ++sent) write_all(fd, cycle);
-  while (received < 5L * cycles) {
+  while (received < back * cycles) {
     received += static_cast<long>(reader.count_available());
-    while (sent < cycles && static_cast<long>(sent) * 5 - received < 5L * window) {
+    while (sent < cycles && static_cast<long>(sent) * back - received < back * window) {
       write_all(fd, cycle);
       ++sent;
     }
@@ -406,7 +411,54 @@ void cycle_figures(Placement const& where, int cycles) {
               idle_rss, kSerialCycles, cycles, warm_rss, cycles, loaded_rss, loaded_rss - warm_rss);
 }
 
-std::string run(int cycles) {
+// Mixer cycles through server-sim on a stand-in unit: the daemon's resident memory idle,
+// after a first run of `cycles` (the stand-in's request log fills) and after a second.
+void mixer_memory(int cycles) {
+  constexpr int kWindow = 64;
+  using mixer_test::tdm;
+  std::string const create =
+      frame(encode(mixer_test::create_output(2, 2, 3, tdm(4), {{tdm(0), 100}, {tdm(1), 100}, {tdm(2), -5}, {tdm(3), 7}})));
+  std::string const cycle = create + frame(encode(e2e::connect_to(3, 2, 1))) + frame(encode(e2e::destroy(4, 2)));
+  e2e::Daemon daemon;
+  if (std::string const failed = daemon.start(); !failed.empty()) throw std::runtime_error(failed);
+  test::BoardSimClient board(daemon.pid(), std::chrono::milliseconds(5000));
+  if (board.command("set mixer unit 3 32 8 512").back() != "ok") throw std::runtime_error("set mixer unit");
+  int const fd = connect_to(e2e::kPort);
+  FrameReader reader(fd);
+  write_all(fd, frame(encode(e2e::query(1))));
+  reader.frames(2);
+  write_all(fd, frame(encode(e2e::create_trunk(1, 1, 0, 1))));
+  reader.frames(3);
+  write_all(fd, cycle);
+  ASN1::CoderEnv env;
+  env.set_encodingRule(ASN1::CoderEnv::per);
+  for (std::string const& body : reader.frames(4)) {
+    LGCP::Message m;
+    if (!ASN1::decode(body.data(), body.data() + body.size(), &env, m, true) ||
+        (m.get_pdu().response_isSelected() && !e2e::is_success(m)))
+      throw std::runtime_error("the mixer cycle is not answered success: " + daemon.output().substr(0, 2000));
+  }
+  long const idle_rss = rss_kb(daemon.pid());
+  double const first_rate = pipelined(fd, cycle, cycles, kWindow, 4);
+  long const warm_rss = rss_kb(daemon.pid());
+  double const second_rate = pipelined(fd, cycle, cycles, kWindow, 4);
+  long const loaded_rss = rss_kb(daemon.pid());
+  ::close(fd);
+  if (std::string const failed = daemon.stop(); !failed.empty()) throw std::runtime_error(failed);
+  std::printf("mixer cycles: create an output of four inputs + connect it to a trunk slot + destroy (3 frames in, 4"
+              " back), %d in flight: %.0f then %.0f cycles/s\n",
+              kWindow, first_rate, second_rate);
+  std::printf("server-sim resident memory: idle %ld kB, after %d mixer cycles %ld kB, after %d more %ld kB (growth %ld"
+              " kB)\n",
+              idle_rss, cycles, warm_rss, cycles, loaded_rss, loaded_rss - warm_rss);
+  std::fflush(stdout);
+}
+
+std::string run(int cycles, bool mixer_only) {
+  if (mixer_only) {
+    mixer_memory(cycles);
+    return {};
+  }
   std::string const ping = frame(encode(e2e::ping(1)));
   auto const [first, second] = two_cpus();
   for (Placement const& where : {Placement{"all on one CPU", first, first},
@@ -417,6 +469,7 @@ std::string run(int cycles) {
     std::printf("\n");
     std::fflush(stdout);
   }
+  mixer_memory(cycles);
   return {};
 }
 
@@ -424,10 +477,11 @@ std::string run(int cycles) {
 
 int main(int argc, char** argv) {
   int const cycles = argc > 1 ? std::atoi(argv[1]) : 100000;
+  bool const mixer_only = argc > 2 && std::strcmp(argv[2], "mixer") == 0;
   std::string const result = e2e::in_scene(
       [&]() -> std::string {
         try {
-          return run(cycles);
+          return run(cycles, mixer_only);
         } catch (std::exception const& e) {
           return e.what();
         }
