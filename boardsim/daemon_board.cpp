@@ -6,6 +6,7 @@
 #include "boardsim/maintenance.h"
 #include "boardsim/mcc.h"
 #include "boardsim/mctl.h"
+#include "boardsim/mixer.h"
 #include "boardsim/rtp.h"
 #include "boardsim/server.h"
 #include "boardsim/sim.h"
@@ -30,6 +31,7 @@ Sim& daemon_sim() {
     made->add<E1Cas>();
     made->add<Mctl>();
     made->add<Rtp>();
+    made->add<Mixer>();
     Board::install(made);
     return made;
   }();

@@ -453,4 +453,39 @@ inline constexpr rtp_pd_params pd_params(std::uint32_t timeout) { return {{1, 0,
 // Packet detection off: a pointer to the int32 1.
 inline constexpr unsigned long RTP_RESET_EVENT_PD = 0x8004520d;
 
+// --- Board::kMixer: the conference mixer units ------------------------------------------
+// Signed 32-bit words in the machine's own byte order. Every channel of a unit has a sum:
+// the channels (each at a gain) whose input is added up and sent out on its output.
+
+// One channel of one unit; `type` 0 is a TDM channel, the only kind the server names.
+struct [[gnu::packed]] mix_slot {
+  std::int32_t dev_no;
+  std::int32_t type;
+  std::int32_t number;
+};
+static_assert(sizeof(mix_slot) == 12);
+
+// One link of the sum of `rx`: `tx` added at `gain`.
+struct [[gnu::packed]] mix_rx_param {
+  mix_slot rx;
+  mix_slot tx;
+  std::int32_t gain;
+};
+static_assert(sizeof(mix_rx_param) == 28);
+
+// In: the unit the previous request returned, -1 for the first; out: the next unit.
+struct [[gnu::packed]] mix_unit_info {
+  std::int32_t dev_no;
+  std::int32_t tdm_channels;
+  std::int32_t reserved;  // not read
+  std::int32_t mixer_inputs;
+};
+static_assert(sizeof(mix_unit_info) == 16);
+
+inline constexpr unsigned long MIX_RX_CLEAR = 0x800c4d02;   // mix_slot: empties its sum
+inline constexpr unsigned long MIX_RX_ADD = 0x801c4d03;     // mix_rx_param
+inline constexpr unsigned long MIX_RX_REMOVE = 0x801c4d04;  // mix_rx_param, gain not read
+inline constexpr unsigned long MIX_TDM = 0x800c4d06;        // mix_slot: returns its timeslot
+inline constexpr unsigned long MIX_UNIT_INFO = 0x80104d07;  // mix_unit_info; negative after the last
+
 }  // namespace Board

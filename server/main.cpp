@@ -39,6 +39,7 @@
 #include "slots/hdlc/hdlc_slot.h"
 #include "slots/map/map_slot.h"
 #include "slots/mcc/mcc_slot.h"
+#include "slots/mixer/mixer_factory.h"
 #include "slots/modem/modem_factory.h"
 #include "slots/rtp/rtp_slot.h"
 #include "slots/t38/t38_soft_slot.h"
@@ -151,6 +152,7 @@ int main(int argc, char** argv) {
   PstnFactory::instance();
   RtpFactory::instance();
   ModemFactory::instance();
+  Mixer::MixerFactory::instance();
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();

@@ -32,7 +32,10 @@
 //     `server-sim`, which logs to a file, beside a bare peer that answers each with the
 //     daemon's own 4 frames, each its own write; the daemon's descriptors and resident
 //     memory after a warm-up of as many cycles and after the measured ones;
-//  8. a 64 MiB phrase file played once by a file player connected to a trunk slot, timed
+//  8. mixer cycles: create a mixer output that sums four inputs, connect it to a standing
+//     trunk slot, destroy it (3 frames in, 4 back) pipelined on a stand-in unit; the
+//     daemon's resident memory idle, after a first run and after a second;
+//  9. a 64 MiB phrase file played once by a file player connected to a trunk slot, timed
 //     from sending the connect to the abort, beside the bare loop that reads the file
 //     8192 bytes at a time and writes each into an AF_UNIX SOCK_SEQPACKET socket pair
 //     drained by a thread (the descriptor kind the stand-in hands out), best of 5 each,
@@ -44,7 +47,7 @@
 //
 // Usage: daemon_load [cycles [modem cycles]] [section]
 //   default 100000 pipelined cycles and 5000 modem cycles; a section (ping, cycles, cas,
-//   frames, modem, rtp, voice) runs that one alone.
+//   frames, modem, rtp, mixer, voice) runs that one alone.
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -83,6 +86,7 @@
 #include "tests/server/board_messages.h"
 #include "tests/server/channel_commands.h"
 #include "tests/server/lgcp_messages.h"
+#include "tests/slots/mixer_messages.h"
 #include "tests/support/boardsim_client.h"
 
 namespace {
@@ -836,7 +840,49 @@ void rtp_figures(Placement const& where, int cycles) {
               cycles, warm_fds, warm_rss, cycles, loaded_fds, loaded_rss, loaded_rss - warm_rss);
 }
 
-// 8. Voice files. Commands are read back until their answer; the abort comes after it.
+// 8. Mixer cycles on a stand-in unit: the daemon's resident memory idle, after a first
+// run of `cycles` (the stand-in's request log fills) and after a second.
+void mixer_figures(Placement const& where, int cycles) {
+  using mixer_test::tdm;
+  std::string const create =
+      frame(encode(mixer_test::create_output(2, 2, 3, tdm(4), {{tdm(0), 100}, {tdm(1), 100}, {tdm(2), -5}, {tdm(3), 7}})));
+  std::string const cycle = create + frame(encode(e2e::connect_to(3, 2, 1))) + frame(encode(e2e::destroy(4, 2)));
+  e2e::Daemon daemon;
+  pin_to(where.peer_cpu);
+  if (std::string const failed = daemon.start(); !failed.empty()) throw std::runtime_error(failed);
+  pin_to(where.client_cpu);
+  test::BoardSimClient board(daemon.pid(), std::chrono::milliseconds(5000));
+  if (board.command("set mixer unit 3 32 8 512").back() != "ok") throw std::runtime_error("set mixer unit");
+  FrameReader reader(connect_to(e2e::kPort));
+  write_all(reader.fd(), frame(encode(e2e::query(1))));
+  reader.frames(2);
+  write_all(reader.fd(), frame(encode(e2e::create_trunk(1, 1, 0, 1))));
+  reader.frames(3);
+  write_all(reader.fd(), cycle);
+  ASN1::CoderEnv env;
+  env.set_encodingRule(ASN1::CoderEnv::per);
+  for (std::string const& body : reader.frames(4)) {
+    LGCP::Message m;
+    if (!ASN1::decode(body.data(), body.data() + body.size(), &env, m, true) ||
+        (m.get_pdu().response_isSelected() && !e2e::is_success(m)))
+      throw std::runtime_error("the mixer cycle is not answered success: " + daemon.output().substr(0, 2000));
+  }
+  long const idle_rss = rss_kb(daemon.pid());
+  double const first_rate = pipelined(reader, cycle, 4, cycles, kWindow);
+  long const warm_rss = rss_kb(daemon.pid());
+  double const second_rate = pipelined(reader, cycle, 4, cycles, kWindow);
+  long const loaded_rss = rss_kb(daemon.pid());
+  close_and_stop(daemon, reader.fd());
+  std::printf("mixer cycles: create an output of four inputs + connect it to a trunk slot + destroy (3 frames in, 4"
+              " back), %d in flight: %.0f then %.0f cycles/s\n",
+              kWindow, first_rate, second_rate);
+  std::printf("server-sim resident memory: idle %ld kB, after %d mixer cycles %ld kB, after %d more %ld kB (growth %ld"
+              " kB)\n",
+              idle_rss, cycles, warm_rss, cycles, loaded_rss, loaded_rss - warm_rss);
+  std::fflush(stdout);
+}
+
+// 9. Voice files. Commands are read back until their answer; the abort comes after it.
 struct VoiceLink {
   int fd;
   FrameReader& reader;
@@ -973,6 +1019,7 @@ std::string run(int cycles, int modem_cycles, std::string const& only) {
     if (runs("frames")) frame_cycles(where, cycles);
     if (runs("modem")) modem_figures(where, terminals, modem_cycles);
     if (runs("rtp")) rtp_figures(where, cycles);
+    if (runs("mixer")) mixer_figures(where, cycles);
     if (runs("voice")) voice_figures(where);
     std::printf("\n");
     std::fflush(stdout);

@@ -16,6 +16,7 @@
 #include "boardsim/maintenance.h"
 #include "boardsim/mcc.h"
 #include "boardsim/mctl.h"
+#include "boardsim/mixer.h"
 #include "boardsim/rtp.h"
 #include "boardsim/sim.h"
 #include "boardsim/tonec.h"
@@ -68,6 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   Board::rtp_channel_info rtp_channel{-1, -1, -1, 0};
   check(rtp >= 0 && sim.ioctl(rtp, Board::RTP_BEGIN_SESSION, &session) == 0 &&
         sim.ioctl(rtp, Board::RTP_ADD_CHANNEL, &rtp_channel) == 0);
+  sim.add<BoardSim::Mixer>();
+  int const mixer = sim.open(Board::kMixer, O_RDONLY);
+  check(mixer >= 0);
 
   std::string_view input(reinterpret_cast<char const*>(data), size);
   while (!input.empty()) {
@@ -88,5 +92,6 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   ::close(maintenance);
   ::close(cas);
   ::close(rtp);
+  ::close(mixer);
   return 0;
 }

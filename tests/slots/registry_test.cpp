@@ -25,9 +25,10 @@ TEST(Registry, StartUpOrderGivesTheOrderOfAsking) {
   }
   std::vector<std::string> const expected = {
       "HdlcSlotFactory", "RTP Ext ED137", "RTP Ext LEMZ", "ISDN",        "T.38 soft",   "Voice/mcc",
-      "Echo",            "MCC",           "Ext",          "Modem",       "RTP",         "PSTN",
-      "Map",             "TrunksBRI 7",   "TrunksBRI 6",  "TrunksBRI 5", "TrunksBRI 4", "TrunksBRI 3",
-      "TrunksBRI 2",     "TrunksBRI 1",   "TrunksBRI 0",  "Trunks 3",    "Trunks 2",    "Trunks 1",
+      "Echo",            "MCC",           "Ext",          "Mixer",       "Modem",       "RTP",
+      "PSTN",            "Map",           "TrunksBRI 7",  "TrunksBRI 6", "TrunksBRI 5", "TrunksBRI 4",
+      "TrunksBRI 3",     "TrunksBRI 2",   "TrunksBRI 1",  "TrunksBRI 0", "Trunks 3",    "Trunks 2",
+      "Trunks 1",
       "Trunks 0"};
   EXPECT_EQ(asked, expected);
 }

@@ -3,6 +3,7 @@
 #include "boardsim/dsproc.h"
 #include "boardsim/e1_cas.h"
 #include "boardsim/maintenance.h"
+#include "boardsim/mixer.h"
 #include "boardsim/rtp.h"
 #include "boardsim/tonec.h"
 #include "boardsim/voice.h"
@@ -27,6 +28,8 @@ struct Shared {
     sim.add<BoardSim::Maintenance>();
     sim.add<BoardSim::E1Cas>();
     sim.add<BoardSim::Rtp>();
+    // The mixer units, for the mixer slots made in process.
+    sim.add<BoardSim::Mixer>();
   }
 };
 

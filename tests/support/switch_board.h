@@ -1,6 +1,6 @@
 #pragma once
-// One stand-in with the switch, the watchdog, the tone, DSP, voice and RTP devices, the
-// E1 drivers, the HDLC controller and the modem controller for a whole test program.
+// One stand-in with the switch, the watchdog, the tone, DSP, voice, RTP and mixer devices,
+// the E1 drivers, the HDLC controller and the modem controller for a whole test program.
 // HwMux opens "/dev/hal" once per process and keeps the descriptor (so do the tone and
 // DSP services theirs), so the stand-in behind it must outlive every test; each test
 // installs it and clears its request log. The HDLC controller sits beside the switch,
