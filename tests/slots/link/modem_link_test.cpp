@@ -68,7 +68,8 @@ std::string text_of(LGCP::Message const& m) {
   if (!m.get_pdu().signal_isSelected())
     return slot + (lgcp_test::is_success(m) ? "success" : "error " + std::to_string(lgcp_test::error_of(m)));
   LGCP::Signal const& s = m.get_pdu().get_signal();
-  if (s.transmitter_isSelected()) return slot + "transmitter " + std::to_string(s.get_transmitter().get_active().getValue());
+  if (s.transmitter_isSelected())
+    return slot + "transmitter " + std::to_string(s.get_transmitter().get_active().getValue());
   if (s.receiver_isSelected()) return slot + "receiver " + std::to_string(s.get_receiver().get_active().getValue());
   if (s.abort_isSelected()) return slot + "abort " + std::to_string(s.get_abort().getValue());
   if (s.query_isSelected()) return slot + "query";
@@ -199,6 +200,16 @@ struct Link {
       if (line != "Mux: terminating...") text += line + "\n";
     return text;
   }
+  // The stand-in's log of the interfaces, without times.
+  static std::string net_requests() {
+    Strings requests;
+    for (auto const& r : test::switch_board().requests("/dev/net")) {
+      std::ostringstream line;
+      line << r;
+      requests.push_back(line.str().substr(line.str().find(' ') + 1));
+    }
+    return joined(requests);
+  }
   std::string err() {
     std::string const text = streams.err();
     streams.clear();
@@ -236,125 +247,108 @@ bool time_wait_on_auth_port() {
 std::vector<Mode::NamedNumber> const kDigital = {Mode::ddm8BIT};
 std::vector<Mode::NamedNumber> const kNoModes = {};
 
-TEST(ModemPool, TheScanStopsAtTheFirstGapAndSkipsWhatIsNotPointToPoint) {
-  EXPECT_EQ(in_network({{"hdlc0"}, {"hdlc1"}, {"hdlc3"}},
-                       [] {
-                         test::Failures f;
-                         Link l;
-                         f.equal(l.log(), "found point-o-point devices: hdlc0 hdlc1\n", "the scan at start");
-                         f.equal(joined(l.factory.free_interfaces()), "hdlc0\nhdlc1\n", "hdlc3 lies past the gap");
-                         // Requests for each name scanned, the first failure ending it.
-                         test::switch_board().clear_requests();
-                         l.factory.update_hdlcDevices();
-                         Strings requests;
-                         for (auto const& r : test::switch_board().requests("/dev/net")) {
-                           std::ostringstream line;
-                           line << r;
-                           requests.push_back(line.str().substr(line.str().find(' ') + 1));
-                         }
-                         f.equal(joined(requests),
-                                 joined({"/dev/net ioctl SIOCGIFINDEX if=hdlc0", "/dev/net ioctl SIOCGIFFLAGS if=hdlc0",
-                                         "/dev/net ioctl SIOCGIFINDEX if=hdlc1", "/dev/net ioctl SIOCGIFFLAGS if=hdlc1",
-                                         "/dev/net ioctl SIOCGIFINDEX if=hdlc2 -> ENODEV"}),
-                                 "the scan's requests");
+// A test in a network namespace of its own with `devices`, on a Link made there.
+std::string on_link(std::vector<Device> const& devices, std::function<void(Link&, test::Failures&)> const& body) {
+  return in_network(devices, [&] {
+    test::Failures f;
+    Link l;
+    body(l, f);
+    return f.result();
+  });
+}
 
-                         f.equal(test::make_tun("hdlc2", true), "", "a tap device as hdlc2");
-                         l.streams.clear();
-                         f.equal(l.digital_modems(), 3, "hdlc0, hdlc1 and hdlc3");
-                         f.equal(l.log(), "found point-o-point devices: hdlc0 hdlc1 hdlc3\n",
-                                 "the tap is no point-to-point device");
-                         return f.result();
-                       }),
-            "");
+TEST(ModemPool, TheScanStopsAtTheFirstGapAndSkipsWhatIsNotPointToPoint) {
+  EXPECT_EQ(on_link({{"hdlc0"}, {"hdlc1"}, {"hdlc3"}}, [](Link& l, test::Failures& f) {
+    f.equal(l.log(), "found point-o-point devices: hdlc0 hdlc1\n", "the scan at start");
+    f.equal(joined(l.factory.free_interfaces()), "hdlc0\nhdlc1\n", "hdlc3 lies past the gap");
+    // Requests for each name scanned, the first failure ending it.
+    test::switch_board().clear_requests();
+    l.factory.update_hdlcDevices();
+    f.equal(l.net_requests(),
+            joined({"/dev/net ioctl SIOCGIFINDEX if=hdlc0", "/dev/net ioctl SIOCGIFFLAGS if=hdlc0",
+                    "/dev/net ioctl SIOCGIFINDEX if=hdlc1", "/dev/net ioctl SIOCGIFFLAGS if=hdlc1",
+                    "/dev/net ioctl SIOCGIFINDEX if=hdlc2 -> ENODEV"}),
+            "the scan's requests");
+
+    f.equal(test::make_tun("hdlc2", true), "", "a tap device as hdlc2");
+    l.streams.clear();
+    f.equal(l.digital_modems(), 3, "hdlc0, hdlc1 and hdlc3");
+    f.equal(l.log(), "found point-o-point devices: hdlc0 hdlc1 hdlc3\n",
+            "the tap is no point-to-point device");
+  }), "");
 }
 
 TEST(ModemPool, HeldInterfacesStayOutAndComeBackOnceAtTheEnd) {
-  EXPECT_EQ(in_network({{"hdlc0"}, {"hdlc1"}, {"hdlc2"}},
-                       [] {
-                         test::Failures f;
-                         Link l;
-                         f.equal(l.create_modem(3, &kDigital), "3 success\n", "create 3 with ddm8BIT");
-                         auto* const three = dynamic_cast<HdlcModemSlot*>(Slots::instance().Get(3));
-                         f.check(three && three->deviceName() == "hdlc0", "3 is a digital modem on hdlc0");
-                         f.equal(joined(l.factory.free_interfaces()), "hdlc1\nhdlc2\n", "hdlc0 is taken");
-                         l.streams.clear();
-                         f.equal(l.digital_modems(), 2, "a query rescans");
-                         f.equal(l.log(), "found point-o-point devices: hdlc1 hdlc2\n", "without what 3 holds");
-                         f.equal(l.digital_modems(), 2, "and again");
+  EXPECT_EQ(on_link({{"hdlc0"}, {"hdlc1"}, {"hdlc2"}}, [](Link& l, test::Failures& f) {
+    f.equal(l.create_modem(3, &kDigital), "3 success\n", "create 3 with ddm8BIT");
+    auto* const three = dynamic_cast<HdlcModemSlot*>(Slots::instance().Get(3));
+    f.check(three && three->deviceName() == "hdlc0", "3 is a digital modem on hdlc0");
+    f.equal(joined(l.factory.free_interfaces()), "hdlc1\nhdlc2\n", "hdlc0 is taken");
+    l.streams.clear();
+    f.equal(l.digital_modems(), 2, "a query rescans");
+    f.equal(l.log(), "found point-o-point devices: hdlc1 hdlc2\n", "without what 3 holds");
+    f.equal(l.digital_modems(), 2, "and again");
 
-                         f.equal(l.create_modem(4, &kNoModes), "4 success\n", "create 4 with an empty ddm");
-                         f.equal(Slots::instance().Get(4)->GetName(), "dsp-modem", "an empty ddm: a DSP modem");
-                         f.equal(l.create_modem(5, &kDigital), "5 success\n", "5 on hdlc1");
-                         f.equal(l.create_modem(6, &kDigital), "6 success\n", "6 on hdlc2");
-                         f.equal(l.create_modem(7, &kDigital), "7 success\n", "create 7");
-                         f.equal(Slots::instance().Get(7)->GetName(), "dsp-modem", "no interface left: a DSP modem");
-                         f.equal(l.digital_modems(), 0, "all held");
+    f.equal(l.create_modem(4, &kNoModes), "4 success\n", "create 4 with an empty ddm");
+    f.equal(Slots::instance().Get(4)->GetName(), "dsp-modem", "an empty ddm: a DSP modem");
+    f.equal(l.create_modem(5, &kDigital), "5 success\n", "5 on hdlc1");
+    f.equal(l.create_modem(6, &kDigital), "6 success\n", "6 on hdlc2");
+    f.equal(l.create_modem(7, &kDigital), "7 success\n", "create 7");
+    f.equal(Slots::instance().Get(7)->GetName(), "dsp-modem", "no interface left: a DSP modem");
+    f.equal(l.digital_modems(), 0, "all held");
 
-                         f.equal(l.destroy(5), "5 success\n", "destroy 5 (hdlc1)");
-                         f.equal(l.destroy(3), "3 success\n", "destroy 3 (hdlc0)");
-                         f.equal(joined(l.factory.free_interfaces()), "hdlc1\nhdlc0\n", "each given back once, at the end");
-                         f.equal(l.digital_modems(), 2, "the next query");
-                         f.equal(joined(l.factory.free_interfaces()), "hdlc0\nhdlc1\n", "in the host's order again");
+    f.equal(l.destroy(5), "5 success\n", "destroy 5 (hdlc1)");
+    f.equal(l.destroy(3), "3 success\n", "destroy 3 (hdlc0)");
+    f.equal(joined(l.factory.free_interfaces()), "hdlc1\nhdlc0\n", "each given back once, at the end");
+    f.equal(l.digital_modems(), 2, "the next query");
+    f.equal(joined(l.factory.free_interfaces()), "hdlc0\nhdlc1\n", "in the host's order again");
 
-                         // A slot deleted without its release still gives its interface back.
-                         LGCP::CreateParams params;
-                         TERM::ModemParams& p = params.select_modem();
-                         p.set_cid("");
-                         p.set_cdid("");
-                         p.set_ddm();
-                         p.ref_ddm().push_back(Mode(Mode::ddmV110));
-                         Slot* const lost = l.factory.NewSlot(params);
-                         f.equal(joined(l.factory.free_interfaces()), "hdlc1\n", "hdlc0 taken again");
-                         l.factory.Remove(lost);
-                         delete lost;
-                         f.equal(joined(l.factory.free_interfaces()), "hdlc1\nhdlc0\n", "and given back by the delete");
-                         f.equal(l.factory.modem_slots().size(), 3u, "the deleted slot is gone from the factory (4, 6 and 7 stay)");
-                         return f.result();
-                       }),
-            "");
+    // A slot deleted without its release still gives its interface back.
+    LGCP::CreateParams params;
+    TERM::ModemParams& p = params.select_modem();
+    p.set_cid("");
+    p.set_cdid("");
+    p.set_ddm();
+    p.ref_ddm().push_back(Mode(Mode::ddmV110));
+    Slot* const lost = l.factory.NewSlot(params);
+    f.equal(joined(l.factory.free_interfaces()), "hdlc1\n", "hdlc0 taken again");
+    l.factory.Remove(lost);
+    delete lost;
+    f.equal(joined(l.factory.free_interfaces()), "hdlc1\nhdlc0\n", "and given back by the delete");
+    f.equal(l.factory.modem_slots().size(), 3u, "the deleted slot is gone from the factory (4, 6 and 7 stay)");
+  }), "");
 }
 
 TEST(DigitalModem, AStreamIsClaimedOnlyOnceTheChannelIsKnown) {
-  EXPECT_EQ(in_network({{"hdlc0"}, {"hdlc1"}},
-                       [] {
-                         test::Failures f;
-                         Link l;
-                         f.equal(l.create_trunk(), "1 success\n1 transmitter 1\n1 receiver 1\n", "the trunk slot");
-                         f.equal(l.create_modem(3, &kDigital), "3 success\n", "3 on hdlc0");
-                         f.equal(l.create_modem(5, &kDigital), "5 success\n", "5 on hdlc1");
-                         l.err();
+  EXPECT_EQ(on_link({{"hdlc0"}, {"hdlc1"}}, [](Link& l, test::Failures& f) {
+    f.equal(l.create_trunk(), "1 success\n1 transmitter 1\n1 receiver 1\n", "the trunk slot");
+    f.equal(l.create_modem(3, &kDigital), "3 success\n", "3 on hdlc0");
+    f.equal(l.create_modem(5, &kDigital), "5 success\n", "5 on hdlc1");
+    l.err();
 
-                         // hdlc1 is no HDLC device: the kernel refuses its settings.
-                         f.equal(l.connect(5, kTrunkSlot, 1), "5 error " + std::to_string(LGCP::ErrorCause::connectFail) + "\n",
-                                 "no channel, no stream");
-                         f.equal(l.err(),
-                                 "05:digital-modem: SIOCWANDEV/IF_GET_IFACE fail!\n"
-                                 "slot 05:digital-modem don't have output stream to 01:trunk\n",
-                                 "why");
-                         f.equal(Slots::instance().Get(5)->GetTransmitChannel(), -1, "5 has no channel");
+    // hdlc1 is no HDLC device: the kernel refuses its settings.
+    f.equal(l.connect(5, kTrunkSlot, 1), "5 error " + std::to_string(LGCP::ErrorCause::connectFail) + "\n",
+            "no channel, no stream");
+    f.equal(l.err(),
+            "05:digital-modem: SIOCWANDEV/IF_GET_IFACE fail!\n"
+            "slot 05:digital-modem don't have output stream to 01:trunk\n",
+            "why");
+    f.equal(Slots::instance().Get(5)->GetTransmitChannel(), -1, "5 has no channel");
 
-                         // A failure once the channel is known leaves the stream up, without a daemon.
-                         f.check(test::switch_board().command("/dev/net", "set", {"hdlc0", "slotmap", "4608"}).error.empty(),
-                                 "the stand-in plays hdlc0");
-                         test::switch_board().fail("/dev/net", "ioctl SIOCWANDEV/IF_PROTO_PPP", EIO, BoardSim::Repeat::once);
-                         test::switch_board().clear_requests();
-                         f.equal(l.connect(3, kTrunkSlot, 2), "3 transmitter 4608\n3 success\n", "3 to the trunk");
-                         f.equal(l.err(), "03:digital-modem: SIOCWANDEV/IF_PROTO_PPP fail!\n", "logged only");
-                         Strings requests;
-                         for (auto const& r : test::switch_board().requests("/dev/net")) {
-                           std::ostringstream line;
-                           line << r;
-                           requests.push_back(line.str().substr(line.str().find(' ') + 1));
-                         }
-                         f.equal(joined(requests),
-                                 joined({"/dev/net ioctl SIOCWANDEV/IF_GET_IFACE if=hdlc0 type=0x1 size=128",
-                                         "/dev/net ioctl SIOCWANDEV/IF_PROTO_PPP if=hdlc0 type=0x2001 size=4 -> EIO"}),
-                                 "the requests");
-                         auto* const three = dynamic_cast<ModemSlot*>(Slots::instance().Get(3));
-                         f.check(three && !three->pppd_executing(), "no daemon");
-                         return f.result();
-                       }),
-            "");
+    // A failure once the channel is known leaves the stream up, without a daemon.
+    f.check(test::switch_board().command("/dev/net", "set", {"hdlc0", "slotmap", "4608"}).error.empty(),
+            "the stand-in plays hdlc0");
+    test::switch_board().fail("/dev/net", "ioctl SIOCWANDEV/IF_PROTO_PPP", EIO, BoardSim::Repeat::once);
+    test::switch_board().clear_requests();
+    f.equal(l.connect(3, kTrunkSlot, 2), "3 transmitter 4608\n3 success\n", "3 to the trunk");
+    f.equal(l.err(), "03:digital-modem: SIOCWANDEV/IF_PROTO_PPP fail!\n", "logged only");
+    f.equal(l.net_requests(),
+            joined({"/dev/net ioctl SIOCWANDEV/IF_GET_IFACE if=hdlc0 type=0x1 size=128",
+                    "/dev/net ioctl SIOCWANDEV/IF_PROTO_PPP if=hdlc0 type=0x2001 size=4 -> EIO"}),
+            "the requests");
+    auto* const three = dynamic_cast<ModemSlot*>(Slots::instance().Get(3));
+    f.check(three && !three->pppd_executing(), "no daemon");
+  }), "");
 }
 
 // Agent A on a DSP modem slot (modem 0) set up for a fax call.
@@ -368,161 +362,150 @@ struct AuthLink : Link {
   }
 };
 
-TEST(AuthLink, RecordsAreTakenWholeFromAnyPiecesAndTwoInOneWriteAreBoth) {
-  EXPECT_EQ(in_network({}, [] {
-              test::Failures f;
-              AuthLink l;
-              f.check(l.ready, "slot 6 and agent A");
-              f.check(l.streams.log().find("incoming auth connection") == std::string::npos, "not on the log stream");
-              std::string const request = test::auth_request(0, "alice", "secret");
-              f.equal(l.tell(l.a, request.substr(0, 2)) && l.tell(l.a, request.substr(2, 100)), true, "2 and 100 bytes");
-              f.equal(l.signals(), "", "nothing yet");
-              f.equal(l.tell(l.a, request.substr(102)), true, "the last 38");
-              f.equal(l.signals(), "6 auth alice/secret\n", "one record");
+// A test of the link in a network namespace of its own with `devices`: slot 6 and
+// agent A ready, then the body's checks.
+std::string on_auth_link(std::vector<Device> const& devices,
+                         std::function<void(AuthLink&, test::Failures&)> const& body) {
+  return in_network(devices, [&] {
+    test::Failures f;
+    AuthLink l;
+    f.check(l.ready, "slot 6 and agent A");
+    if (l.ready) body(l, f);
+    return f.result();
+  });
+}
 
-              std::string const acct =
-                  test::auth_accounting(0, {0, 0, 0, 1, 0, 0, 0xFFFFFFFF, 0x80000000, 1, 0, 5, 3600, 0});
-              f.equal(l.tell(l.a, acct + test::auth_request(0, "bob", "pw")), true, "two records in one write");
-              f.equal(l.signals(), "6 acct 0,1 -1,0 1,-2147483648 5,0 3600,0\n6 auth bob/pw\n", "both, in order");
-              f.equal(l.err(), "", "nothing refused");
-              return f.result();
-            }),
-            "");
+TEST(AuthLink, RecordsAreTakenWholeFromAnyPiecesAndTwoInOneWriteAreBoth) {
+  EXPECT_EQ(on_auth_link({}, [](AuthLink& l, test::Failures& f) {
+    f.check(l.streams.log().find("incoming auth connection") == std::string::npos, "not on the log stream");
+    std::string const request = test::auth_request(0, "alice", "secret");
+    f.equal(l.tell(l.a, request.substr(0, 2)) && l.tell(l.a, request.substr(2, 100)), true, "2 and 100 bytes");
+    f.equal(l.signals(), "", "nothing yet");
+    f.equal(l.tell(l.a, request.substr(102)), true, "the last 38");
+    f.equal(l.signals(), "6 auth alice/secret\n", "one record");
+
+    std::string const acct =
+        test::auth_accounting(0, {0, 0, 0, 1, 0, 0, 0xFFFFFFFF, 0x80000000, 1, 0, 5, 3600, 0});
+    f.equal(l.tell(l.a, acct + test::auth_request(0, "bob", "pw")), true, "two records in one write");
+    f.equal(l.signals(), "6 acct 0,1 -1,0 1,-2147483648 5,0 3600,0\n6 auth bob/pw\n", "both, in order");
+    f.equal(l.err(), "", "nothing refused");
+  }), "");
 }
 
 TEST(AuthLink, ABadLengthClosesTheConnectionAndAShortRecordIsDropped) {
-  EXPECT_EQ(in_network({}, [] {
-              test::Failures f;
-              AuthLink l;
-              f.check(l.ready, "slot 6 and agent A");
-              std::string const header = "modem[4,1]: ";
-              f.equal(l.tell(l.a, test::auth_request(0, "alice", "secret")), true, "a request for session 0");
-              f.equal(l.signals(), "6 auth alice/secret\n", "delivered");
-              // Bytes 4-11 would be the last record's type and session.
-              f.equal(l.tell(l.a, test::auth_words({8, 1})), true, "an 8-byte record");
-              f.equal(l.err(), header + "auth record too short: 8\n", "dropped with its line");
-              f.equal(l.signals(), "", "nothing reaches the slot");
-              f.equal(l.factory.auth_clients().size() == 1 && l.factory.auth_clients()[0]->GetSessionId() == 0u, true,
-                      "A stays, with session 0");
-              f.equal(l.activate(6), "6 success\n", "activate 6");
-              f.equal(test::printable(l.a.read(52)), test::printable(activation_records(0)), "A still gets session 0's");
+  EXPECT_EQ(on_auth_link({}, [](AuthLink& l, test::Failures& f) {
+    std::string const header = "modem[4,1]: ";
+    f.equal(l.tell(l.a, test::auth_request(0, "alice", "secret")), true, "a request for session 0");
+    f.equal(l.signals(), "6 auth alice/secret\n", "delivered");
+    // Bytes 4-11 would be the last record's type and session.
+    f.equal(l.tell(l.a, test::auth_words({8, 1})), true, "an 8-byte record");
+    f.equal(l.err(), header + "auth record too short: 8\n", "dropped with its line");
+    f.equal(l.signals(), "", "nothing reaches the slot");
+    f.equal(l.factory.auth_clients().size() == 1 && l.factory.auth_clients()[0]->GetSessionId() == 0u, true,
+            "A stays, with session 0");
+    f.equal(l.activate(6), "6 success\n", "activate 6");
+    f.equal(test::printable(l.a.read(52)), test::printable(activation_records(0)), "A still gets session 0's");
 
-              for (std::uint32_t bad : {513u, 3u}) {
-                test::AuthAgent b;
-                f.check(l.take(b), "agent B");
-                int const port = b.port();
-                l.streams.clear();
-                f.check(b.send(test::auth_words({bad})) && b.delivered(), "length " + std::to_string(bad));
-                f.check(l.until([&] { return l.factory.auth_clients().size() == 1; }), "B is gone");
-                f.check(b.sees_end(), "B reads the end");
-                f.equal(l.log(), header + "auth client 127.0.0.1:" + std::to_string(port) + " disconnected.\n",
-                        "the close is logged");
-              }
-              f.equal(l.tell(l.a, test::auth_request(0, "carol", "x")), true, "A again");
-              f.equal(l.signals(), "6 auth carol/x\n", "A is served on");
-              return f.result();
-            }),
-            "");
+    for (std::uint32_t bad : {513u, 3u}) {
+      test::AuthAgent b;
+      f.check(l.take(b), "agent B");
+      int const port = b.port();
+      l.streams.clear();
+      f.check(b.send(test::auth_words({bad})) && b.delivered(), "length " + std::to_string(bad));
+      f.check(l.until([&] { return l.factory.auth_clients().size() == 1; }), "B is gone");
+      f.check(b.sees_end(), "B reads the end");
+      f.equal(l.log(), header + "auth client 127.0.0.1:" + std::to_string(port) + " disconnected.\n",
+              "the close is logged");
+    }
+    f.equal(l.tell(l.a, test::auth_request(0, "carol", "x")), true, "A again");
+    f.equal(l.signals(), "6 auth carol/x\n", "A is served on");
+  }), "");
 }
 
 TEST(AuthLink, RecordsFindTheirSlotAndAnswersTheConnectionThatNamedTheSession) {
-  EXPECT_EQ(in_network({{"hdlc0"}}, [] {
-              test::Failures f;
-              AuthLink l;
-              f.check(l.ready, "slot 6 and agent A");
-              f.equal(l.dsp_slot(7), "7 success\n7 transmitter 4097\n7 receiver 4097\n7 success\n", "7 on modem 1");
-              test::AuthAgent b, c, unidentified;
-              f.check(l.take(b) && l.take(c) && l.take(unidentified), "agents B, C and one that says nothing");
+  EXPECT_EQ(on_auth_link({{"hdlc0"}}, [](AuthLink& l, test::Failures& f) {
+    f.equal(l.dsp_slot(7), "7 success\n7 transmitter 4097\n7 receiver 4097\n7 success\n", "7 on modem 1");
+    test::AuthAgent b, c, unidentified;
+    f.check(l.take(b) && l.take(c) && l.take(unidentified), "agents B, C and one that says nothing");
 
-              f.equal(l.tell(b, test::auth_request(1, "bob", "b")) && l.tell(l.a, test::auth_request(0, "alice", "a")),
-                      true, "B for session 1, A for 0");
-              f.equal(l.signals(), "7 auth bob/b\n6 auth alice/a\n", "each to its slot");
-              f.equal(l.activate(7), "7 success\n", "activate 7");
-              f.equal(test::printable(b.read(52)), test::printable(activation_records(1)), "B gets 7's records");
-              f.equal(l.a.read(1, 100) + unidentified.read(1, 100), "", "nobody else");
+    f.equal(l.tell(b, test::auth_request(1, "bob", "b")) && l.tell(l.a, test::auth_request(0, "alice", "a")),
+            true, "B for session 1, A for 0");
+    f.equal(l.signals(), "7 auth bob/b\n6 auth alice/a\n", "each to its slot");
+    f.equal(l.activate(7), "7 success\n", "activate 7");
+    f.equal(test::printable(b.read(52)), test::printable(activation_records(1)), "B gets 7's records");
+    f.equal(l.a.read(1, 100) + unidentified.read(1, 100), "", "nobody else");
 
-              // A digital modem and a DSP modem not set up are both session -1.
-              f.equal(l.create_modem(3, &kDigital), "3 success\n", "3, digital");
-              f.equal(l.create_modem(4, nullptr), "4 success\n", "4, a DSP modem not set up");
-              l.err();
-              l.streams.clear();
-              f.equal(l.activate(3), "3 success\n", "activate 3, session -1");
-              f.equal(l.log(),
-                      "modem[4,4]: send error: unknown auth 4294967295 session.\n"
-                      "modem[4,4]: send error: unknown auth 4294967295 session.\n",
-                      "no connection has named -1");
-              f.equal(unidentified.read(1, 200), "", "the silent agent gets nothing");
-              f.equal(l.tell(c, test::auth_request(0xFFFFFFFF, "carol", "c")), true, "C names session -1");
-              f.equal(l.signals(), "3 auth carol/c\n", "to the first slot of session -1");
-              f.equal(l.activate(4), "4 success\n", "activate 4");
-              f.equal(test::printable(c.read(52)), test::printable(activation_records(0xFFFFFFFF)), "C gets 4's records");
+    // A digital modem and a DSP modem not set up are both session -1.
+    f.equal(l.create_modem(3, &kDigital), "3 success\n", "3, digital");
+    f.equal(l.create_modem(4, nullptr), "4 success\n", "4, a DSP modem not set up");
+    l.err();
+    l.streams.clear();
+    f.equal(l.activate(3), "3 success\n", "activate 3, session -1");
+    f.equal(l.log(),
+            "modem[4,4]: send error: unknown auth 4294967295 session.\n"
+            "modem[4,4]: send error: unknown auth 4294967295 session.\n",
+            "no connection has named -1");
+    f.equal(unidentified.read(1, 200), "", "the silent agent gets nothing");
+    f.equal(l.tell(c, test::auth_request(0xFFFFFFFF, "carol", "c")), true, "C names session -1");
+    f.equal(l.signals(), "3 auth carol/c\n", "to the first slot of session -1");
+    f.equal(l.activate(4), "4 success\n", "activate 4");
+    f.equal(test::printable(c.read(52)), test::printable(activation_records(0xFFFFFFFF)), "C gets 4's records");
 
-              f.equal(l.tell(c, test::auth_request(5, "dave", "d")), true, "C names session 5");
-              f.equal(l.err(), "modem[4,4]: receive auth request for unknown session 5\n", "no slot has it");
-              f.equal(l.signals(), "", "nothing to the controller");
-              return f.result();
-            }),
-            "");
+    f.equal(l.tell(c, test::auth_request(5, "dave", "d")), true, "C names session 5");
+    f.equal(l.err(), "modem[4,4]: receive auth request for unknown session 5\n", "no slot has it");
+    f.equal(l.signals(), "", "nothing to the controller");
+  }), "");
 }
 
 TEST(AuthLink, ASendThatCannotCompleteClosesOnlyThatConnection) {
-  EXPECT_EQ(in_network({}, [] {
-              test::Failures f;
-              AuthLink l;
-              f.check(l.ready, "slot 6 and agent A");
-              test::AuthAgent b;
-              f.check(l.take(b, 1), "agent B, with the smallest receive buffer");
-              f.equal(l.tell(l.a, test::auth_request(0, "a", "a")) && l.tell(b, test::auth_request(9, "b", "b")), true,
-                      "A names 0, B 9");
-              f.equal(l.signals(), "6 auth a/a\n", "A's request; B's finds no slot");
-              l.err();
-              // B never reads: its records pile up until a write cannot go at once.
-              std::string const accept = test::auth_words({16, 2, 9, 1});
-              int sent = 0;
-              while (sent < 1000000 && l.factory.SendAuth(reinterpret_cast<attr const*>(accept.data()))) ++sent;
-              f.check(sent > 0 && sent < 1000000, "B's buffers filled after " + std::to_string(sent) + " records");
-              f.equal(l.factory.auth_clients().size(), 1u, "B is gone at once");
-              f.equal(l.log(), "modem[4,1]: auth client 127.0.0.1:" + std::to_string(b.port()) + " disconnected.\n",
-                      "its close is logged");
-              f.check(b.sees_end(), "B reads the end after what was sent");
-              f.equal(l.activate(6), "6 success\n", "activate 6");
-              f.equal(test::printable(l.a.read(52)), test::printable(activation_records(0)), "A is served on");
-              return f.result();
-            }),
-            "");
+  EXPECT_EQ(on_auth_link({}, [](AuthLink& l, test::Failures& f) {
+    test::AuthAgent b;
+    f.check(l.take(b, 1), "agent B, with the smallest receive buffer");
+    f.equal(l.tell(l.a, test::auth_request(0, "a", "a")) && l.tell(b, test::auth_request(9, "b", "b")), true,
+            "A names 0, B 9");
+    f.equal(l.signals(), "6 auth a/a\n", "A's request; B's finds no slot");
+    l.err();
+    // B never reads: its records pile up until a write cannot go at once.
+    std::string const accept = test::auth_words({16, 2, 9, 1});
+    int sent = 0;
+    while (sent < 1000000 && l.factory.SendAuth(reinterpret_cast<attr const*>(accept.data()))) ++sent;
+    f.check(sent > 0 && sent < 1000000, "B's buffers filled after " + std::to_string(sent) + " records");
+    f.equal(l.factory.auth_clients().size(), 1u, "B is gone at once");
+    f.equal(l.log(), "modem[4,1]: auth client 127.0.0.1:" + std::to_string(b.port()) + " disconnected.\n",
+            "its close is logged");
+    f.check(b.sees_end(), "B reads the end after what was sent");
+    f.equal(l.activate(6), "6 success\n", "activate 6");
+    f.equal(test::printable(l.a.read(52)), test::printable(activation_records(0)), "A is served on");
+  }), "");
 }
 
 TEST(AuthLink, AnAcceptThatFailsPausesTheListenerForASecond) {
-  EXPECT_EQ(in_network({}, [] {
-              test::Failures f;
-              Link l;
-              f.check(l.factory.auth_listening(), "the server listens");
-              test::AuthAgent a;
-              f.equal(a.connect(), "", "an agent waits in the backlog");
-              f.check(test::fail_system_call(SYS_accept4, EMFILE), "accept4 fails with EMFILE from now on");
-              std::size_t const passes = l.poll.timeouts().size();
-              // A listener that stays ready would hold the loop at one instant for ever.
-              l.poll.before_poll = [&] {
-                if (l.poll.timeouts().size() - passes > 200) multiplexer.terminate();
-              };
-              std::uint64_t const start = l.clock.now_us();
-              l.until([] { return false; });
-              f.equal(l.streams.err(),
-                      "modem[4,0]: fail to set nonblock mode.\ncan't accept connection: Too many open files\n",
-                      "one failure in the first second");
-              f.check(l.poll.timeouts().size() - passes < 20,
-                      "no spin: " + std::to_string(l.poll.timeouts().size() - passes) + " passes");
-              l.streams.clear();
-              test::run_until([] { return false; }, 1500);
-              f.equal(l.streams.err(),
-                      "modem[4,0]: fail to set nonblock mode.\ncan't accept connection: Too many open files\n"
-                      "modem[4,0]: fail to set nonblock mode.\ncan't accept connection: Too many open files\n",
-                      "a try after each pause");
-              f.check(l.clock.now_us() - start >= 2500000, "in loop time");
-              f.equal(l.factory.auth_clients().size(), 0u, "no client");
-              return f.result();
-            }),
-            "");
+  EXPECT_EQ(on_link({}, [](Link& l, test::Failures& f) {
+    f.check(l.factory.auth_listening(), "the server listens");
+    test::AuthAgent a;
+    f.equal(a.connect(), "", "an agent waits in the backlog");
+    f.check(test::fail_system_call(SYS_accept4, EMFILE), "accept4 fails with EMFILE from now on");
+    std::size_t const passes = l.poll.timeouts().size();
+    // A listener that stays ready would hold the loop at one instant for ever.
+    l.poll.before_poll = [&] {
+      if (l.poll.timeouts().size() - passes > 200) multiplexer.terminate();
+    };
+    std::uint64_t const start = l.clock.now_us();
+    l.until([] { return false; });
+    f.equal(l.streams.err(),
+            "modem[4,0]: fail to set nonblock mode.\ncan't accept connection: Too many open files\n",
+            "one failure in the first second");
+    f.check(l.poll.timeouts().size() - passes < 20,
+            "no spin: " + std::to_string(l.poll.timeouts().size() - passes) + " passes");
+    l.streams.clear();
+    test::run_until([] { return false; }, 1500);
+    f.equal(l.streams.err(),
+            "modem[4,0]: fail to set nonblock mode.\ncan't accept connection: Too many open files\n"
+            "modem[4,0]: fail to set nonblock mode.\ncan't accept connection: Too many open files\n",
+            "a try after each pause");
+    f.check(l.clock.now_us() - start >= 2500000, "in loop time");
+    f.equal(l.factory.auth_clients().size(), 0u, "no client");
+  }), "");
 }
 
 TEST(AuthLink, ARestartBindsBesideConnectionsInTimeWaitAndABusyPortLeavesTheLinkDown) {
@@ -554,8 +537,7 @@ TEST(AuthLink, ARestartBindsBesideConnectionsInTimeWaitAndABusyPortLeavesTheLink
               test::AuthAgent a;
               f.check(l.take(a), "an agent is taken");
               return f.result();
-            }),
-            "");
+            }), "");
   EXPECT_EQ(in_network({}, [] {
               test::Failures f;
               Fd other(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -573,8 +555,7 @@ TEST(AuthLink, ARestartBindsBesideConnectionsInTimeWaitAndABusyPortLeavesTheLink
               f.equal(l.dsp_slot(6), "6 success\n6 transmitter 4096\n6 receiver 4096\n6 success\n", "slots are made");
               f.equal(l.activate(6), "6 success\n", "and activated all the same");
               return f.result();
-            }),
-            "");
+            }), "");
 }
 
 }  // namespace
