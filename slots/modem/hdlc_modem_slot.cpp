@@ -65,5 +65,6 @@ void HdlcModemSlot::Teardown() {
     std::cerr << ext::header(this) << "SIOCSIFFLAGS fail!!!" << std::endl;
     return;
   }
-  if (net.set_raw_hdlc(m_interface) != 0) std::cerr << ext::header(this) << "SIOCWANDEV/IF_PROTO_HDLC fail!" << std::endl;
+  if (net.set_raw_hdlc(m_interface) != 0)
+    std::cerr << ext::header(this) << "SIOCWANDEV/IF_PROTO_HDLC fail!" << std::endl;
 }

@@ -134,7 +134,8 @@ bool ModemFactory::SendAuth(attr const* record) {
     // The client may be gone once Send returns.
     return client->Send(record);
   }
-  std::clog << ext::header(this) << "send error: unknown auth " << std::dec << record->session << " session." << std::endl;
+  std::clog << ext::header(this) << "send error: unknown auth " << std::dec << record->session << " session."
+            << std::endl;
   return false;
 }
 

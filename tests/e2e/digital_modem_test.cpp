@@ -35,6 +35,7 @@ constexpr int kTrunk = 4;  // trunk {1,5}: channel 37
 constexpr int kQuietMs = 300;
 constexpr char kSlotMap[] = "4608";
 char const* const kConnectFail = "error 9";
+constexpr char kRawHdlc[] = "slotmap=4608 proto=hdlc encoding=0 parity=0";
 
 LGCP::Message create_modem(int seq, int slot, std::string const& cid, bool digital, bool fax_call = false) {
   return command(seq, slot, [&](LGCP::Command& c) {
@@ -92,7 +93,10 @@ std::string auth_listener_line() {
   return "no listener on 127.0.0.1:52000 in:\n" + text;
 }
 
-bool is_up(std::string const& name) { return test::interface_flags(name) > 0 && (test::interface_flags(name) & IFF_UP); }
+bool is_up(std::string const& name) {
+  int const flags = test::interface_flags(name);
+  return flags > 0 && (flags & IFF_UP);
+}
 
 class DigitalRun : public ModemTalk {
 public:
@@ -111,7 +115,10 @@ public:
 
 private:
   // The daemon's output from `mark` on.
-  std::string said_since(std::size_t mark) const { return m_daemon.output().substr(std::min(mark, m_daemon.output().size())); }
+  std::string said_since(std::size_t mark) const {
+    std::string const said = m_daemon.output();
+    return said.substr(std::min(mark, said.size()));
+  }
   std::size_t mark() const { return m_daemon.output().size(); }
   bool says(std::string const& text, int wait_ms = 5000) const { return m_daemon.wait_output(text, wait_ms); }
   int digital_modems() {
@@ -167,7 +174,8 @@ void DigitalRun::digital_modem_up() {
 
   m_board.ok("clear");
   f.equal(ask(connect_to(seq(), 3, kTrunk)), "success", "connect 3 to the trunk");
-  f.equal(before_answer(2), joined({std::string("transmitter ") + kSlotMap, "success"}), "the transmitter, then success");
+  f.equal(before_answer(2), joined({std::string("transmitter ") + kSlotMap, "success"}),
+          "the transmitter, then success");
   next_signal(LGCP::Signal::transmitter::id, 3, 0);
   f.check(m_c->quiet(kQuietMs), "nothing more");
   f.equal(next_signal(LGCP::Signal::receiver::id, 3, 0), "none", "no receiver signal");
@@ -177,7 +185,8 @@ void DigitalRun::digital_modem_up() {
           "the settings read, then PPP framing");
   f.equal(joined(m_board.requests("hal", "ioctl connect")),
           joined({std::string("/dev/hal ioctl connect output=37 input=") + kSlotMap}), "the switch: {37, 4608}");
-  f.equal(joined(m_board.ok("state net hdlc0")), joined({"slotmap=4608 proto=ppp encoding=0 parity=0"}), "hdlc0 in PPP");
+  f.equal(joined(m_board.ok("state net hdlc0")), joined({"slotmap=4608 proto=ppp encoding=0 parity=0"}),
+          "hdlc0 in PPP");
 
   ProgramRun const run = wait_run(kPppd, m_pppd_runs++);
   f.equal(joined(run.argv), joined({kPppd, "file", "/usr/local/etc/ppp/ioptions", "hdlc0", "remotenumber", "777"}),
@@ -213,8 +222,7 @@ void DigitalRun::teardown() {
                   "/dev/net ioctl SIOCWANDEV/IF_PROTO_HDLC if=hdlc0 type=0x2000 size=4"}),
           "on hdlc0: flags read, written without IFF_UP, raw HDLC");
   f.check(!is_up("hdlc0"), "hdlc0 is down");
-  f.equal(joined(m_board.ok("state net hdlc0")), joined({"slotmap=4608 proto=hdlc encoding=0 parity=0"}),
-          "hdlc0 in raw HDLC, encoding and parity 0");
+  f.equal(joined(m_board.ok("state net hdlc0")), joined({kRawHdlc}), "hdlc0 in raw HDLC, encoding and parity 0");
 
   auto const sent = Clock::now();
   f.equal(ask(destroy(seq(), 5)), "success", "destroy 5");
@@ -289,8 +297,7 @@ void DigitalRun::controller_loss(Controller& next) {
   m_c->close();
   f.check(says("07:digital-modem: pppd isn't terminated, killing ...\n", 10000), "the set-aside slot is deleted");
   f.check(eventually([] { return !is_up("hdlc0"); }), "hdlc0 is down");
-  f.check(eventually([&] { return m_board.ok("state net hdlc0") == Strings{"slotmap=4608 proto=hdlc encoding=0 parity=0"}; }),
-          "hdlc0 back in raw HDLC");
+  f.check(eventually([&] { return m_board.ok("state net hdlc0") == Strings{kRawHdlc}; }), "hdlc0 back in raw HDLC");
   f.check(wait_pid(kPppd, run.pid).hangups >= 1, "the program had its SIGHUP before the SIGKILL");
 
   f.equal(next.connect(kPort), "", "a new controller");
