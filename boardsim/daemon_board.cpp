@@ -7,6 +7,7 @@
 #include "boardsim/mcc.h"
 #include "boardsim/mctl.h"
 #include "boardsim/mixer.h"
+#include "boardsim/net.h"
 #include "boardsim/rtp.h"
 #include "boardsim/server.h"
 #include "boardsim/sim.h"
@@ -32,6 +33,7 @@ Sim& daemon_sim() {
     made->add<Mctl>();
     made->add<Rtp>();
     made->add<Mixer>();
+    made->add<Net>();
     Board::install(made);
     return made;
   }();

@@ -40,14 +40,20 @@
 //     8192 bytes at a time and writes each into an AF_UNIX SOCK_SEQPACKET socket pair
 //     drained by a thread (the descriptor kind the stand-in hands out), best of 5 each,
 //     alternating; the daemon's resident memory idle and over 10,000 cycles of create a
-//     file player of a 2000-byte phrase, connect it, its abort, destroy it.
+//     file player of a 2000-byte phrase, connect it, its abort, destroy it;
+// 10. the PPP authentication link: an agent sends 1,000,000 accounting records pipelined
+//     for a DSP modem slot set up for a fax call, and the controller counts the
+//     accounting signals, beside a bare relay process that reads the same 64-byte
+//     records from one loopback connection and writes, for each, the daemon's own
+//     signal frame on another, each frame its own write; both counted as TPKT frames
+//     alike; the daemon's resident memory idle, after a warm-up and after the run.
 //
 // The daemon reports trunk status unasked every second: the readers set those frames
 // aside.
 //
 // Usage: daemon_load [cycles [modem cycles]] [section]
 //   default 100000 pipelined cycles and 5000 modem cycles; a section (ping, cycles, cas,
-//   frames, modem, rtp, mixer, voice) runs that one alone.
+//   frames, modem, rtp, mixer, voice, auth) runs that one alone.
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -70,6 +76,7 @@
 #include <sys/stat.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <stdexcept>
 #include <string>
@@ -236,36 +243,52 @@ private:
   std::size_t m_at = 0;
 };
 
-// The bare peer, a process of its own: accepts one controller and answers every frame it
-// reads with the frames `answer` gives for it, each with a write of its own.
-class RawPeer {
+// A listening socket on 127.0.0.1:port, for the bare peers.
+int listen_on(int port) {
+  int const fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int const one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 4) != 0)
+    throw std::runtime_error("bare peer: bind/listen on " + std::to_string(port));
+  return fd;
+}
+
+// A bare peer as a process of its own, as the daemon is: `serve` runs in a child, which
+// is killed and reaped when the object goes. The listeners are the child's alone.
+class PeerProcess {
 public:
-  using Answer = std::vector<std::string> (*)(std::string const& body, void* context);
-  RawPeer(Answer answer, void* context, int port = kRawPort) {
-    int const listen_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int const one = 1;
-    ::setsockopt(listen_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(listen_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listen_fd, 4) != 0)
-      throw std::runtime_error("raw peer: bind/listen");
+  PeerProcess(std::vector<int> const& listeners, std::function<void()> const& serve) {
     m_pid = ::fork();
-    if (m_pid < 0) throw std::runtime_error("raw peer: fork");
+    if (m_pid < 0) throw std::runtime_error("bare peer: fork");
     if (m_pid == 0) {
-      serve(listen_fd, answer, context);
+      serve();
       ::_exit(0);
     }
-    ::close(listen_fd);
+    for (int fd : listeners) ::close(fd);
   }
-  ~RawPeer() {
+  ~PeerProcess() {
     ::kill(m_pid, SIGKILL);
     int status = 0;
     ::waitpid(m_pid, &status, 0);
   }
-  RawPeer(RawPeer const&) = delete;
-  RawPeer& operator=(RawPeer const&) = delete;
+  PeerProcess(PeerProcess const&) = delete;
+  PeerProcess& operator=(PeerProcess const&) = delete;
+
+private:
+  pid_t m_pid = -1;
+};
+
+// The bare peer: accepts one controller and answers every frame it reads with the frames
+// `answer` gives for it, each with a write of its own.
+class RawPeer {
+public:
+  using Answer = std::vector<std::string> (*)(std::string const& body, void* context);
+  RawPeer(Answer answer, void* context, int port = kRawPort)
+      : m_process({m_listen = listen_on(port)}, [&] { serve(m_listen, answer, context); }) {}
 
 private:
   static void serve(int listen_fd, Answer answer, void* context) {
@@ -281,7 +304,8 @@ private:
     } catch (std::exception const&) {
     }
   }
-  pid_t m_pid = -1;
+  int m_listen = -1;
+  PeerProcess m_process;
 };
 
 struct Figures {
@@ -1002,6 +1026,136 @@ void voice_figures(Placement const& where) {
   std::fflush(stdout);
 }
 
+// 10. The authentication link. Records go out in writes of kRecordBatch records.
+constexpr int kAuthPort = 52000;
+constexpr int kRelayAgentPort = 20004;
+constexpr int kRecordBatch = 1024;
+constexpr int kAuthSlot = 3;
+
+// The agent's side: `count` accounting records for session 0 (modem 0), written in
+// batches by a thread of its own, so that the reading side keeps up meanwhile.
+std::thread feed_records(int fd, long count) {
+  return std::thread([fd, count] {
+    std::uint32_t const record[16] = {64, 4, 0, 0, 0, 0, 0, 1, 0, 2, 0, 3, 0, 4, 60, 0};
+    std::string batch;
+    for (int i = 0; i < kRecordBatch; ++i) batch.append(reinterpret_cast<char const*>(record), sizeof record);
+    for (long sent = 0; sent < count; sent += kRecordBatch) {
+      long const n = std::min<long>(kRecordBatch, count - sent);
+      write_all(fd, batch.substr(0, static_cast<std::size_t>(n) * sizeof record));
+    }
+  });
+}
+
+// Reads until `count` frames came (trunk status set aside); the rate in frames per second
+// from `start`.
+double frames_per_second(FrameReader& reader, long count, Clock::time_point start) {
+  long received = 0;
+  while (received < count) received += static_cast<long>(reader.count_available());
+  return static_cast<double>(count) / std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The bare relay, a process of its own: takes the agent's connection, then the
+// controller's, and for each 64-byte record read writes `frame` with a write of its own.
+class AuthRelay {
+public:
+  explicit AuthRelay(std::string const& frame)
+      : m_process({m_agents = listen_on(kRelayAgentPort), m_controllers = listen_on(kRawPort)},
+                  [&] { relay(m_agents, m_controllers, frame); }) {}
+
+private:
+  static void relay(int agents, int controllers, std::string const& frame) {
+    int const in = ::accept(agents, nullptr, nullptr);
+    int const out = ::accept(controllers, nullptr, nullptr);
+    if (in < 0 || out < 0) return;
+    int const one = 1;
+    ::setsockopt(out, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    std::string pending;
+    char buf[65536];
+    try {
+      for (ssize_t n; (n = ::recv(in, buf, sizeof buf, 0)) > 0;) {
+        pending.append(buf, static_cast<std::size_t>(n));
+        std::size_t at = 0;
+        for (; pending.size() - at >= 64; at += 64) write_all(out, frame);
+        pending.erase(0, at);
+      }
+    } catch (std::exception const&) {
+    }
+  }
+  int m_agents = -1, m_controllers = -1;
+  PeerProcess m_process;
+};
+
+void auth_figures(Placement const& where, long records) {
+  constexpr long kWarmUp = 100000;
+  std::string acct_frame;
+  double sim_rate = 0;
+  long idle_rss = 0, warm_rss = 0, loaded_rss = 0;
+  {
+    e2e::Daemon daemon;
+    int const fd = start_and_connect(where, daemon);
+    FrameReader reader(fd);
+    if (!command(fd, reader, e2e::create_trunk(1, 4, 1, 5)) ||
+        !command(fd, reader, e2e::command(2, kAuthSlot, [](LGCP::Command& c) {
+          TERM::ModemParams& modem = c.select_create().select_modem();
+          modem.set_cid("");
+          modem.set_cdid("");
+          modem.set_fax();
+          modem.set_originate();
+        })) ||
+        !command(fd, reader, e2e::connect_to(3, kAuthSlot, 4)))
+      throw std::runtime_error("the modem slot is not set up: " + daemon.output().substr(0, 2000));
+    int const agent = connect_to(kAuthPort);
+    // The first record's signal, read whole: the relay's frame.
+    feed_records(agent, 1).join();
+    for (;;) {
+      std::string const body = reader.frames(1).front();
+      LGCP::Message const m = decoded(body);
+      if (lgcp_test::slot_of(m) == kAuthSlot && m.get_pdu().signal_isSelected() &&
+          m.get_pdu().get_signal().modemProceeding_isSelected()) {
+        acct_frame = frame(body);
+        break;
+      }
+    }
+    idle_rss = rss_kb(daemon.pid());
+    std::thread warm = feed_records(agent, kWarmUp);
+    frames_per_second(reader, kWarmUp, Clock::now());
+    warm.join();
+    warm_rss = rss_kb(daemon.pid());
+    auto const start = Clock::now();
+    std::thread feeder = feed_records(agent, records);
+    sim_rate = frames_per_second(reader, records, start);
+    feeder.join();
+    loaded_rss = rss_kb(daemon.pid());
+    ::close(agent);
+    close_and_stop(daemon, fd);
+  }
+  double relay_rate = 0;
+  {
+    pin_to(where.peer_cpu);
+    AuthRelay relay(acct_frame);
+    pin_to(where.client_cpu);
+    int const agent = connect_to(kRelayAgentPort);
+    FrameReader reader(connect_to(kRawPort));
+    std::thread warm = feed_records(agent, kWarmUp);
+    frames_per_second(reader, kWarmUp, Clock::now());
+    warm.join();
+    auto const start = Clock::now();
+    std::thread feeder = feed_records(agent, records);
+    relay_rate = frames_per_second(reader, records, start);
+    feeder.join();
+    ::close(agent);
+    ::close(reader.fd());
+  }
+  std::printf("authentication link: %ld accounting records pipelined, one acct signal each (%d records a write)\n",
+              records, kRecordBatch);
+  std::printf("  bare relay %.0f records/s, server-sim %.0f records/s = %.2fx\n", relay_rate, sim_rate,
+              sim_rate / relay_rate);
+  std::printf("server-sim resident memory: idle %ld kB, after %ld warm-up records %ld kB, after %ld more %ld kB"
+              " (growth %ld kB)\n",
+              idle_rss, kWarmUp, warm_rss, records, loaded_rss, loaded_rss - warm_rss);
+  std::fflush(stdout);
+}
+
 // `only`: one section alone, by name; empty: all.
 std::string run(int cycles, int modem_cycles, std::string const& only) {
   e2e::ModemTerminals terminals;
@@ -1021,6 +1175,7 @@ std::string run(int cycles, int modem_cycles, std::string const& only) {
     if (runs("rtp")) rtp_figures(where, cycles);
     if (runs("mixer")) mixer_figures(where, cycles);
     if (runs("voice")) voice_figures(where);
+    if (runs("auth")) auth_figures(where, 1000000);
     std::printf("\n");
     std::fflush(stdout);
   }

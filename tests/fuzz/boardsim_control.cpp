@@ -17,6 +17,7 @@
 #include "boardsim/mcc.h"
 #include "boardsim/mctl.h"
 #include "boardsim/mixer.h"
+#include "boardsim/net.h"
 #include "boardsim/rtp.h"
 #include "boardsim/sim.h"
 #include "boardsim/tonec.h"
@@ -39,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   sim.add<BoardSim::Mcc>(sim.add<BoardSim::Hal>());
   sim.add<BoardSim::Watchdog>(8);
   sim.add<BoardSim::Mctl>();
+  sim.add<BoardSim::Net>();
   // An open to deliver into; its events are dropped with it.
   int const hal = sim.open(Board::kHal, O_RDWR | O_NONBLOCK);
   check(hal >= 0);

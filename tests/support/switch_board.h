@@ -9,6 +9,7 @@
 #include "boardsim/hal.h"
 #include "boardsim/mcc.h"
 #include "boardsim/mctl.h"
+#include "boardsim/net.h"
 #include "boardsim/sim.h"
 
 namespace test {
@@ -18,6 +19,8 @@ BoardSim::Hal& switch_model();
 BoardSim::Mcc& mcc_model();
 // The DSP modems' control device on the same stand-in.
 BoardSim::Mctl& modem_model();
+// The host's HDLC network interfaces as the stand-in plays them.
+BoardSim::Net& net_model();
 
 // Installs the shared stand-in behind Board::io() for the lifetime of the object, with
 // an empty request log and no armed faults.
