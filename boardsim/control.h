@@ -23,7 +23,7 @@
 //   watchdog                     "state misc/gw-wd": the watchdog's state and writes
 //
 // The lines of each model's state and its "set" lines are described beside the model
-// (hal.h, watchdog.h, tonec.h, dsproc.h).
+// (hal.h, watchdog.h, tonec.h, dsproc.h, voice.h, mixer.h).
 
 #include <string>
 #include <string_view>

@@ -6,6 +6,9 @@
 #include "boardsim/maintenance.h"
 #include "boardsim/mcc.h"
 #include "boardsim/mctl.h"
+#include "boardsim/mixer.h"
+#include "boardsim/net.h"
+#include "boardsim/rtp.h"
 #include "boardsim/server.h"
 #include "boardsim/sim.h"
 #include "boardsim/tonec.h"
@@ -28,6 +31,9 @@ Sim& daemon_sim() {
     made->add<Maintenance>();
     made->add<E1Cas>();
     made->add<Mctl>();
+    made->add<Rtp>();
+    made->add<Mixer>();
+    made->add<Net>();
     Board::install(made);
     return made;
   }();

@@ -1,7 +1,7 @@
 #pragma once
 // server-sim's board. Linking this file (server-sim's main calls start_for_daemon) puts
-// a stand-in with the watchdog, the time-slot switch and the tone and DSP devices behind
-// Board::io() while static objects are initialised, so every device the daemon opens
+// a stand-in with the watchdog, the time-slot switch and every other device it models
+// behind Board::io() while static objects are initialised, so every device the daemon opens
 // from the first line of main on is the stand-in's. That stand-in lives to the end of
 // the process: Board::io() stays valid through exit and the destruction of static
 // objects.

@@ -19,6 +19,7 @@
 namespace BoardSim {
 
 class Sim;
+struct Request;
 
 class Model {
 public:
@@ -83,6 +84,18 @@ protected:
   virtual int write(Open&, std::string_view /*data*/) { return EINVAL; }
   // Called before the daemon reads its end; accepting lets the read take the next event.
   virtual int read(Open&, std::size_t /*len*/) { return 0; }
+  // A device whose reads never wait, whatever the open's mode: an empty queue is EAGAIN.
+  virtual bool nonblocking_reads() const { return false; }
+
+  // Requests on a descriptor no open of the stand-in's is behind (a socket of the
+  // daemon's): a model that plays what such requests reach names those it takes, with
+  // their log entry (name and fields; the stand-in adds the rest), and answers them in
+  // foreign_ioctl: an errno, 0, or kSystem to let the system answer.
+  static constexpr int kSystem = -1;
+  virtual bool foreign_request(unsigned long /*request*/, void const* /*arg*/, Request& /*entry*/) const {
+    return false;
+  }
+  virtual int foreign_ioctl(unsigned long /*request*/, void* /*arg*/) { return kSystem; }
 
   // The control socket's "state <device> ..." and "set <device> ..." (verb "state" or
   // "set", then the words after the device).

@@ -192,6 +192,8 @@ int Sim::take_fault(Received const& entry) {
 
 int Sim::finish(Received& entry, int error, bool refusal) {
   entry.error = error;
+  // An entry made as text is read as it is.
+  if (entry.kind == Received::Kind::text) entry.text.error = error;
   if (error && refusal) {
     std::ostringstream line;
     line << "boardsim: " << describe(entry);
@@ -288,6 +290,9 @@ int Sim::ioctl(int fd, unsigned long code, void* arg) {
   std::unique_lock held(m_mutex);
   Model::Open* open = find(fd);
   if (!open) {
+    Received request;
+    for (auto const& [path, model] : m_models)
+      if (model->foreign_request(code, arg, request.text)) return foreign_ioctl(*model, fd, code, arg, request);
     held.unlock();
     return m_system.ioctl(fd, code, arg);
   }
@@ -314,6 +319,19 @@ int Sim::ioctl(int fd, unsigned long code, void* arg) {
     }
     return 0;
   });
+}
+
+int Sim::foreign_ioctl(Model& model, int fd, unsigned long code, void* arg, Received& request) {
+  request.text.device = model.path();
+  request.text.ms = now_ms();
+  if (int const error = take_fault(request)) return finish(request, error, false);
+  int const answer = model.foreign_ioctl(code, arg);
+  if (answer != Model::kSystem) return finish(request, answer, true);
+  int const result = m_system.ioctl(fd, code, arg);
+  // The system's refusal is no verdict of the stand-in's.
+  if (result < 0) return finish(request, errno, false);
+  finish(request, 0, false);
+  return result;
 }
 
 int Sim::ioctl_value(int fd, unsigned long code, unsigned long value) {
@@ -363,8 +381,9 @@ ssize_t Sim::read(int fd, void* buf, std::size_t len) {
   if (int const error = open->model().read(*open, len)) return finish(request, error, true);
 
   // A blocking read waits for an event, which the stand-in can deliver only unlocked.
+  int const flags = open->model().nonblocking_reads() ? MSG_DONTWAIT : 0;
   held.unlock();
-  ssize_t const got = ::read(fd, buf, len);
+  ssize_t const got = ::recv(fd, buf, len, flags);
   int const error = got < 0 ? errno : 0;
   held.lock();
   if (got >= 0) request.value = static_cast<unsigned long>(got) + 1;

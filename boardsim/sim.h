@@ -106,6 +106,9 @@ private:
   // The open behind a descriptor the daemon passes, or null; with the lock held.
   Model::Open* find(int fd);
   int take_fault(Received const& request);
+  // A request on a descriptor the stand-in does not model that `model` takes; with the
+  // lock held.
+  int foreign_ioctl(Model& model, int fd, unsigned long request, void* arg, Received& entry);
   // An ioctl the device does not know is refused with ENOTTY before faults and hooks.
   // Returns what the daemon's call returns: -1 with errno, 0, or the hook's set_result().
   template <class Hook>

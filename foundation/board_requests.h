@@ -424,4 +424,68 @@ struct [[gnu::packed]] ModemParameter {
 };
 static_assert(sizeof(ModemParameter) == 12);
 
+// --- Board::kRtp: the RTP session requests -----------------------------------------------
+// One session per open. The requests without a record take the value 0.
+
+// Begins the open's session with the connection record above.
+inline constexpr unsigned long RTP_BEGIN_SESSION = 0xc02c5200;
+// Adds the session's TDM channel: `tdm` -1 lets the driver choose; it writes back the one
+// it allocated.
+inline constexpr unsigned long RTP_ADD_CHANNEL = 0xc0105202;
+// The teardown of a session is three requests, sent in the order of their names.
+inline constexpr unsigned long RTP_TEARDOWN_1 = 0x2000520a;
+inline constexpr unsigned long RTP_TEARDOWN_2 = 0x20005203;
+inline constexpr unsigned long RTP_TEARDOWN_3 = 0x2000520b;
+inline constexpr unsigned long RTP_TX_START = 0x20005204;
+inline constexpr unsigned long RTP_TX_STOP = 0x20005205;
+// Attaches a radio controller's own session (the attach record above).
+inline constexpr unsigned long RTP_ATTACH_SESSION = 0xc0085209;
+
+// Packet detection on: the driver reports type 1 events after `timeout` ms without
+// packets. Nine words: 1, 0, timeout, 0, 0, timeout, 0, 0, 0.
+inline constexpr unsigned long RTP_SET_EVENT_PD = 0xc024520c;
+struct [[gnu::packed]] rtp_pd_params {
+  std::uint32_t words[9];
+};
+static_assert(sizeof(rtp_pd_params) == 36);
+inline constexpr rtp_pd_params pd_params(std::uint32_t timeout) { return {{1, 0, timeout, 0, 0, timeout, 0, 0, 0}}; }
+
+// Packet detection off: a pointer to the int32 1.
+inline constexpr unsigned long RTP_RESET_EVENT_PD = 0x8004520d;
+
+// --- Board::kMixer: the conference mixer units ------------------------------------------
+// Signed 32-bit words in the machine's own byte order. Every channel of a unit has a sum:
+// the channels (each at a gain) whose input is added up and sent out on its output.
+
+// One channel of one unit; `type` 0 is a TDM channel, the only kind the server names.
+struct [[gnu::packed]] mix_slot {
+  std::int32_t dev_no;
+  std::int32_t type;
+  std::int32_t number;
+};
+static_assert(sizeof(mix_slot) == 12);
+
+// One link of the sum of `rx`: `tx` added at `gain`.
+struct [[gnu::packed]] mix_rx_param {
+  mix_slot rx;
+  mix_slot tx;
+  std::int32_t gain;
+};
+static_assert(sizeof(mix_rx_param) == 28);
+
+// In: the unit the previous request returned, -1 for the first; out: the next unit.
+struct [[gnu::packed]] mix_unit_info {
+  std::int32_t dev_no;
+  std::int32_t tdm_channels;
+  std::int32_t reserved;  // not read
+  std::int32_t mixer_inputs;
+};
+static_assert(sizeof(mix_unit_info) == 16);
+
+inline constexpr unsigned long MIX_RX_CLEAR = 0x800c4d02;   // mix_slot: empties its sum
+inline constexpr unsigned long MIX_RX_ADD = 0x801c4d03;     // mix_rx_param
+inline constexpr unsigned long MIX_RX_REMOVE = 0x801c4d04;  // mix_rx_param, gain not read
+inline constexpr unsigned long MIX_TDM = 0x800c4d06;        // mix_slot: returns its timeslot
+inline constexpr unsigned long MIX_UNIT_INFO = 0x80104d07;  // mix_unit_info; negative after the last
+
 }  // namespace Board

@@ -1,6 +1,7 @@
 #pragma once
-// What the tone and DSP services share: the device descriptor watched in the loop, the
-// one counter their receiver ids come from, and the read of the device's event records.
+// What the tone and DSP services share: the device descriptor watched in the loop and
+// the one counter their receiver ids come from; and the read of a device's event records,
+// which the RTP slots' sessions use too.
 
 #include <cerrno>
 #include <cstdint>
@@ -13,6 +14,30 @@
 #include "foundation/event.h"
 
 namespace Hardware {
+
+// Hands every whole record waiting on `fd` to `dispatch`, one record per read: a read of
+// nothing or of a piece of a record ends the pass, so the loop cannot spin on it. A failed
+// read's line begins with `failure` ("fail to read from tonec: "), anything streamable.
+template <class Record, class Failure, class Dispatch>
+void read_records(int fd, short revents, Failure const& failure, Dispatch dispatch) {
+  if (!(revents & POLLIN)) return;
+  for (;;) {
+    Record record;
+    ssize_t const got = Board::io().read(fd, &record, sizeof record);
+    if (got < 0) {
+      if (errno == EAGAIN) return;
+      Errno const error;
+      std::cerr << failure << error << std::endl;
+      return;
+    }
+    if (got == 0) return;
+    if (static_cast<std::size_t>(got) < sizeof record) {
+      std::cerr << failure << "short record of " << got << " bytes" << std::endl;
+      return;
+    }
+    dispatch(record);
+  }
+}
 
 class DriverService : public Event {
 public:
@@ -39,30 +64,6 @@ protected:
     }
     Bind(name, handler, service);
     Schedule(Fd(fd), POLLIN);
-  }
-
-  // Hands every whole record waiting on `fd` to `dispatch`, one record per read: a read
-  // of nothing or of a piece of a record ends the pass, so the loop cannot spin on it.
-  // A failed read's line begins with `failure` ("fail to read from tonec: ").
-  template <class Record, class Dispatch>
-  static void read_records(int fd, short revents, char const* failure, Dispatch dispatch) {
-    if (!(revents & POLLIN)) return;
-    for (;;) {
-      Record record;
-      ssize_t const got = Board::io().read(fd, &record, sizeof record);
-      if (got < 0) {
-        if (errno == EAGAIN) return;
-        Errno const error;
-        std::cerr << failure << error << std::endl;
-        return;
-      }
-      if (got == 0) return;
-      if (static_cast<std::size_t>(got) < sizeof record) {
-        std::cerr << failure << "short record of " << got << " bytes" << std::endl;
-        return;
-      }
-      dispatch(record);
-    }
   }
 
 private:

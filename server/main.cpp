@@ -39,7 +39,9 @@
 #include "slots/hdlc/hdlc_slot.h"
 #include "slots/map/map_slot.h"
 #include "slots/mcc/mcc_slot.h"
+#include "slots/mixer/mixer_factory.h"
 #include "slots/modem/modem_factory.h"
+#include "slots/rtp/rtp_slot.h"
 #include "slots/t38/t38_soft_slot.h"
 #include "slots/voice/voice_factory.h"
 
@@ -148,7 +150,9 @@ int main(int argc, char** argv) {
 
   MapFactory::instance();
   PstnFactory::instance();
+  RtpFactory::instance();
   ModemFactory::instance();
+  Mixer::MixerFactory::instance();
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();

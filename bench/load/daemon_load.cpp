@@ -28,19 +28,32 @@
 //     driver's own fork and exec of the same program with the same arguments, SIGHUP
 //     after the same line, and reap; with the daemon's resident memory and descriptors
 //     after a warm-up and after all the cycles, and the stand-in's modems at the end;
-//  7. a 64 MiB phrase file played once by a file player connected to a trunk slot, timed
+//  7. RTP cycles: create an RTP slot, destroy it (2 frames in, 4 back) pipelined through
+//     `server-sim`, which logs to a file, beside a bare peer that answers each with the
+//     daemon's own 4 frames, each its own write; the daemon's descriptors and resident
+//     memory after a warm-up of as many cycles and after the measured ones;
+//  8. mixer cycles: create a mixer output that sums four inputs, connect it to a standing
+//     trunk slot, destroy it (3 frames in, 4 back) pipelined on a stand-in unit; the
+//     daemon's resident memory idle, after a first run and after a second;
+//  9. a 64 MiB phrase file played once by a file player connected to a trunk slot, timed
 //     from sending the connect to the abort, beside the bare loop that reads the file
 //     8192 bytes at a time and writes each into an AF_UNIX SOCK_SEQPACKET socket pair
 //     drained by a thread (the descriptor kind the stand-in hands out), best of 5 each,
 //     alternating; the daemon's resident memory idle and over 10,000 cycles of create a
-//     file player of a 2000-byte phrase, connect it, its abort, destroy it.
+//     file player of a 2000-byte phrase, connect it, its abort, destroy it;
+// 10. the PPP authentication link: an agent sends 1,000,000 accounting records pipelined
+//     for a DSP modem slot set up for a fax call, and the controller counts the
+//     accounting signals, beside a bare relay process that reads the same 64-byte
+//     records from one loopback connection and writes, for each, the daemon's own
+//     signal frame on another, each frame its own write; both counted as TPKT frames
+//     alike; the daemon's resident memory idle, after a warm-up and after the run.
 //
 // The daemon reports trunk status unasked every second: the readers set those frames
 // aside.
 //
 // Usage: daemon_load [cycles [modem cycles]] [section]
 //   default 100000 pipelined cycles and 5000 modem cycles; a section (ping, cycles, cas,
-//   frames, modem, voice) runs that one alone.
+//   frames, modem, rtp, mixer, voice, auth) runs that one alone.
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -63,6 +76,7 @@
 #include <sys/stat.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <stdexcept>
 #include <string>
@@ -78,6 +92,8 @@
 #include "tests/e2e/scene.h"
 #include "tests/server/board_messages.h"
 #include "tests/server/channel_commands.h"
+#include "tests/server/lgcp_messages.h"
+#include "tests/slots/mixer_messages.h"
 #include "tests/support/boardsim_client.h"
 
 namespace {
@@ -227,36 +243,52 @@ private:
   std::size_t m_at = 0;
 };
 
-// The bare peer, a process of its own: accepts one controller and answers every frame it
-// reads with the frames `answer` gives for it, each with a write of its own.
-class RawPeer {
+// A listening socket on 127.0.0.1:port, for the bare peers.
+int listen_on(int port) {
+  int const fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int const one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 4) != 0)
+    throw std::runtime_error("bare peer: bind/listen on " + std::to_string(port));
+  return fd;
+}
+
+// A bare peer as a process of its own, as the daemon is: `serve` runs in a child, which
+// is killed and reaped when the object goes. The listeners are the child's alone.
+class PeerProcess {
 public:
-  using Answer = std::vector<std::string> (*)(std::string const& body, void* context);
-  RawPeer(Answer answer, void* context, int port = kRawPort) {
-    int const listen_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int const one = 1;
-    ::setsockopt(listen_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(listen_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listen_fd, 4) != 0)
-      throw std::runtime_error("raw peer: bind/listen");
+  PeerProcess(std::vector<int> const& listeners, std::function<void()> const& serve) {
     m_pid = ::fork();
-    if (m_pid < 0) throw std::runtime_error("raw peer: fork");
+    if (m_pid < 0) throw std::runtime_error("bare peer: fork");
     if (m_pid == 0) {
-      serve(listen_fd, answer, context);
+      serve();
       ::_exit(0);
     }
-    ::close(listen_fd);
+    for (int fd : listeners) ::close(fd);
   }
-  ~RawPeer() {
+  ~PeerProcess() {
     ::kill(m_pid, SIGKILL);
     int status = 0;
     ::waitpid(m_pid, &status, 0);
   }
-  RawPeer(RawPeer const&) = delete;
-  RawPeer& operator=(RawPeer const&) = delete;
+  PeerProcess(PeerProcess const&) = delete;
+  PeerProcess& operator=(PeerProcess const&) = delete;
+
+private:
+  pid_t m_pid = -1;
+};
+
+// The bare peer: accepts one controller and answers every frame it reads with the frames
+// `answer` gives for it, each with a write of its own.
+class RawPeer {
+public:
+  using Answer = std::vector<std::string> (*)(std::string const& body, void* context);
+  RawPeer(Answer answer, void* context, int port = kRawPort)
+      : m_process({m_listen = listen_on(port)}, [&] { serve(m_listen, answer, context); }) {}
 
 private:
   static void serve(int listen_fd, Answer answer, void* context) {
@@ -272,7 +304,8 @@ private:
     } catch (std::exception const&) {
     }
   }
-  pid_t m_pid = -1;
+  int m_listen = -1;
+  PeerProcess m_process;
 };
 
 struct Figures {
@@ -329,15 +362,35 @@ std::vector<std::string> echo(std::string const& body, void*) { return {frame(bo
 
 // The daemon's answers of one cycle, by the command's place in the cycle.
 struct CycleAnswers {
-  std::vector<std::string> create, connect, destroy;
-  int next = 0;
+  std::vector<std::vector<std::string>> by_command;
+  std::size_t next = 0;
 };
 
 std::vector<std::string> answer_cycle(std::string const&, void* context) {
   auto& a = *static_cast<CycleAnswers*>(context);
-  int const which = a.next;
-  a.next = (a.next + 1) % 3;
-  return which == 0 ? a.create : which == 1 ? a.connect : a.destroy;
+  std::size_t const which = a.next;
+  a.next = (a.next + 1) % a.by_command.size();
+  return a.by_command[which];
+}
+
+// Sends each command of a cycle and keeps the daemon's frames for it, `back[i]` of them;
+// each command's first answer must be a success.
+CycleAnswers answers_of(FrameReader& reader, e2e::Daemon const& daemon, std::vector<std::string> const& commands,
+                        std::vector<std::size_t> const& back) {
+  CycleAnswers answers;
+  ASN1::CoderEnv env;
+  env.set_encodingRule(ASN1::CoderEnv::per);
+  for (std::size_t i = 0; i < commands.size(); ++i) {
+    write_all(reader.fd(), commands[i]);
+    std::vector<std::string> frames;
+    for (auto& b : reader.frames(back[i])) frames.push_back(frame(b));
+    LGCP::Message m;
+    std::string const& first = frames.front();
+    if (!ASN1::decode(first.data() + 4, first.data() + first.size(), &env, m, true) || !e2e::is_success(m))
+      throw std::runtime_error("the cycle is not answered success: " + daemon.output().substr(0, 2000));
+    answers.by_command.push_back(std::move(frames));
+  }
+  return answers;
 }
 
 // Serial round trips in alternating turns over several links, so that the machine's
@@ -476,20 +529,7 @@ void cycle_figures(Placement const& where, int cycles) {
     FrameReader reader(fd);
     write_all(fd, frame(encode(e2e::create_trunk(1, 1, 0, 1))));
     reader.frames(3);
-    write_all(fd, create);
-    for (auto& b : reader.frames(3)) answers.create.push_back(frame(b));
-    write_all(fd, connect);
-    for (auto& b : reader.frames(1)) answers.connect.push_back(frame(b));
-    write_all(fd, destroy);
-    for (auto& b : reader.frames(1)) answers.destroy.push_back(frame(b));
-    ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per);
-    for (auto const* list : {&answers.connect, &answers.destroy}) {
-      LGCP::Message m;
-      std::string const& f = list->front();
-      if (!ASN1::decode(f.data() + 4, f.data() + f.size(), &env, m, true) || !e2e::is_success(m))
-        throw std::runtime_error("the cycle is not answered success: " + daemon.output().substr(0, 2000));
-    }
+    answers = answers_of(reader, daemon, {create, connect, destroy}, {3, 1, 1});
     idle_rss = rss_kb(daemon.pid());
     sim_serial = round_trips(reader, cycle, 5, kSerialCycles);
     // A first pipelined run of the same length fills the stand-in's request log and
@@ -771,7 +811,102 @@ void modem_figures(Placement const& where, e2e::ModemTerminals& terminals, int c
               kWarmUp, idle_rss, idle_fds, cycles, loaded_rss, loaded_rss - idle_rss, loaded_fds, held, seconds);
 }
 
-// 7. Voice files. Commands are read back until their answer; the abort comes after it.
+// 7. RTP create and destroy cycles.
+void rtp_figures(Placement const& where, int cycles) {
+  constexpr long kBack = 4;
+  lgcp_test::RtpCreate rtp;
+  rtp.dhost = {"127.0.0.1", 40000};
+  rtp.shost = lgcp_test::Host{"127.0.0.1", 30000};
+  rtp.ssrc = 16909060;
+  std::string const create =
+      frame(encode(lgcp_test::command(1, 7, [&](LGCP::Command& c) { c.select_create(lgcp_test::create_params(rtp)); })));
+  std::string const destroy = frame(encode(e2e::destroy(2, 7)));
+  std::string const cycle = create + destroy;
+
+  // The far end's RTCP port exists, as on a real network: no ICMP answers the SDES and BYE.
+  int const sink = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in far{};
+  far.sin_family = AF_INET;
+  far.sin_port = htons(40001);
+  far.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(sink, reinterpret_cast<sockaddr*>(&far), sizeof far) != 0) throw std::runtime_error("RTCP sink: bind");
+
+  CycleAnswers answers;
+  double sim_rate = 0;
+  long warm_fds = 0, loaded_fds = 0, warm_rss = 0, loaded_rss = 0;
+  {
+    e2e::Daemon daemon;
+    FrameReader reader(start_and_connect(where, daemon));
+    answers = answers_of(reader, daemon, {create, destroy}, {3, 1});
+    pipelined(reader, cycle, kBack, cycles, kWindow);
+    warm_fds = open_descriptors(daemon.pid());
+    warm_rss = rss_kb(daemon.pid());
+    sim_rate = pipelined(reader, cycle, kBack, cycles, kWindow);
+    loaded_fds = open_descriptors(daemon.pid());
+    loaded_rss = rss_kb(daemon.pid());
+    close_and_stop(daemon, reader.fd());
+  }
+  double raw_rate = 0;
+  {
+    pin_to(where.peer_cpu);
+    RawPeer peer(&answer_cycle, &answers);
+    pin_to(where.client_cpu);
+    FrameReader reader(connect_to(kRawPort));
+    raw_rate = pipelined(reader, cycle, kBack, cycles, kWindow);
+    ::close(reader.fd());
+  }
+  ::close(sink);
+  std::printf("RTP create + destroy cycles (2 frames in, 4 back)\n");
+  std::printf("  pipelined (%d, %d in flight)   bare peer %.0f cycles/s, server-sim %.0f cycles/s = %.2fx\n", cycles,
+              kWindow, raw_rate, sim_rate, sim_rate / raw_rate);
+  std::printf("server-sim after %d warm-up cycles: %ld descriptors, %ld kB resident; after %d more: %ld descriptors,"
+              " %ld kB (growth %ld kB)\n",
+              cycles, warm_fds, warm_rss, cycles, loaded_fds, loaded_rss, loaded_rss - warm_rss);
+}
+
+// 8. Mixer cycles on a stand-in unit: the daemon's resident memory idle, after a first
+// run of `cycles` (the stand-in's request log fills) and after a second.
+void mixer_figures(Placement const& where, int cycles) {
+  using mixer_test::tdm;
+  std::string const create =
+      frame(encode(mixer_test::create_output(2, 2, 3, tdm(4), {{tdm(0), 100}, {tdm(1), 100}, {tdm(2), -5}, {tdm(3), 7}})));
+  std::string const cycle = create + frame(encode(e2e::connect_to(3, 2, 1))) + frame(encode(e2e::destroy(4, 2)));
+  e2e::Daemon daemon;
+  pin_to(where.peer_cpu);
+  if (std::string const failed = daemon.start(); !failed.empty()) throw std::runtime_error(failed);
+  pin_to(where.client_cpu);
+  test::BoardSimClient board(daemon.pid(), std::chrono::milliseconds(5000));
+  if (board.command("set mixer unit 3 32 8 512").back() != "ok") throw std::runtime_error("set mixer unit");
+  FrameReader reader(connect_to(e2e::kPort));
+  write_all(reader.fd(), frame(encode(e2e::query(1))));
+  reader.frames(2);
+  write_all(reader.fd(), frame(encode(e2e::create_trunk(1, 1, 0, 1))));
+  reader.frames(3);
+  write_all(reader.fd(), cycle);
+  ASN1::CoderEnv env;
+  env.set_encodingRule(ASN1::CoderEnv::per);
+  for (std::string const& body : reader.frames(4)) {
+    LGCP::Message m;
+    if (!ASN1::decode(body.data(), body.data() + body.size(), &env, m, true) ||
+        (m.get_pdu().response_isSelected() && !e2e::is_success(m)))
+      throw std::runtime_error("the mixer cycle is not answered success: " + daemon.output().substr(0, 2000));
+  }
+  long const idle_rss = rss_kb(daemon.pid());
+  double const first_rate = pipelined(reader, cycle, 4, cycles, kWindow);
+  long const warm_rss = rss_kb(daemon.pid());
+  double const second_rate = pipelined(reader, cycle, 4, cycles, kWindow);
+  long const loaded_rss = rss_kb(daemon.pid());
+  close_and_stop(daemon, reader.fd());
+  std::printf("mixer cycles: create an output of four inputs + connect it to a trunk slot + destroy (3 frames in, 4"
+              " back), %d in flight: %.0f then %.0f cycles/s\n",
+              kWindow, first_rate, second_rate);
+  std::printf("server-sim resident memory: idle %ld kB, after %d mixer cycles %ld kB, after %d more %ld kB (growth %ld"
+              " kB)\n",
+              idle_rss, cycles, warm_rss, cycles, loaded_rss, loaded_rss - warm_rss);
+  std::fflush(stdout);
+}
+
+// 9. Voice files. Commands are read back until their answer; the abort comes after it.
 struct VoiceLink {
   int fd;
   FrameReader& reader;
@@ -891,6 +1026,136 @@ void voice_figures(Placement const& where) {
   std::fflush(stdout);
 }
 
+// 10. The authentication link. Records go out in writes of kRecordBatch records.
+constexpr int kAuthPort = 52000;
+constexpr int kRelayAgentPort = 20004;
+constexpr int kRecordBatch = 1024;
+constexpr int kAuthSlot = 3;
+
+// The agent's side: `count` accounting records for session 0 (modem 0), written in
+// batches by a thread of its own, so that the reading side keeps up meanwhile.
+std::thread feed_records(int fd, long count) {
+  return std::thread([fd, count] {
+    std::uint32_t const record[16] = {64, 4, 0, 0, 0, 0, 0, 1, 0, 2, 0, 3, 0, 4, 60, 0};
+    std::string batch;
+    for (int i = 0; i < kRecordBatch; ++i) batch.append(reinterpret_cast<char const*>(record), sizeof record);
+    for (long sent = 0; sent < count; sent += kRecordBatch) {
+      long const n = std::min<long>(kRecordBatch, count - sent);
+      write_all(fd, batch.substr(0, static_cast<std::size_t>(n) * sizeof record));
+    }
+  });
+}
+
+// Reads until `count` frames came (trunk status set aside); the rate in frames per second
+// from `start`.
+double frames_per_second(FrameReader& reader, long count, Clock::time_point start) {
+  long received = 0;
+  while (received < count) received += static_cast<long>(reader.count_available());
+  return static_cast<double>(count) / std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The bare relay, a process of its own: takes the agent's connection, then the
+// controller's, and for each 64-byte record read writes `frame` with a write of its own.
+class AuthRelay {
+public:
+  explicit AuthRelay(std::string const& frame)
+      : m_process({m_agents = listen_on(kRelayAgentPort), m_controllers = listen_on(kRawPort)},
+                  [&] { relay(m_agents, m_controllers, frame); }) {}
+
+private:
+  static void relay(int agents, int controllers, std::string const& frame) {
+    int const in = ::accept(agents, nullptr, nullptr);
+    int const out = ::accept(controllers, nullptr, nullptr);
+    if (in < 0 || out < 0) return;
+    int const one = 1;
+    ::setsockopt(out, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    std::string pending;
+    char buf[65536];
+    try {
+      for (ssize_t n; (n = ::recv(in, buf, sizeof buf, 0)) > 0;) {
+        pending.append(buf, static_cast<std::size_t>(n));
+        std::size_t at = 0;
+        for (; pending.size() - at >= 64; at += 64) write_all(out, frame);
+        pending.erase(0, at);
+      }
+    } catch (std::exception const&) {
+    }
+  }
+  int m_agents = -1, m_controllers = -1;
+  PeerProcess m_process;
+};
+
+void auth_figures(Placement const& where, long records) {
+  constexpr long kWarmUp = 100000;
+  std::string acct_frame;
+  double sim_rate = 0;
+  long idle_rss = 0, warm_rss = 0, loaded_rss = 0;
+  {
+    e2e::Daemon daemon;
+    int const fd = start_and_connect(where, daemon);
+    FrameReader reader(fd);
+    if (!command(fd, reader, e2e::create_trunk(1, 4, 1, 5)) ||
+        !command(fd, reader, e2e::command(2, kAuthSlot, [](LGCP::Command& c) {
+          TERM::ModemParams& modem = c.select_create().select_modem();
+          modem.set_cid("");
+          modem.set_cdid("");
+          modem.set_fax();
+          modem.set_originate();
+        })) ||
+        !command(fd, reader, e2e::connect_to(3, kAuthSlot, 4)))
+      throw std::runtime_error("the modem slot is not set up: " + daemon.output().substr(0, 2000));
+    int const agent = connect_to(kAuthPort);
+    // The first record's signal, read whole: the relay's frame.
+    feed_records(agent, 1).join();
+    for (;;) {
+      std::string const body = reader.frames(1).front();
+      LGCP::Message const m = decoded(body);
+      if (lgcp_test::slot_of(m) == kAuthSlot && m.get_pdu().signal_isSelected() &&
+          m.get_pdu().get_signal().modemProceeding_isSelected()) {
+        acct_frame = frame(body);
+        break;
+      }
+    }
+    idle_rss = rss_kb(daemon.pid());
+    std::thread warm = feed_records(agent, kWarmUp);
+    frames_per_second(reader, kWarmUp, Clock::now());
+    warm.join();
+    warm_rss = rss_kb(daemon.pid());
+    auto const start = Clock::now();
+    std::thread feeder = feed_records(agent, records);
+    sim_rate = frames_per_second(reader, records, start);
+    feeder.join();
+    loaded_rss = rss_kb(daemon.pid());
+    ::close(agent);
+    close_and_stop(daemon, fd);
+  }
+  double relay_rate = 0;
+  {
+    pin_to(where.peer_cpu);
+    AuthRelay relay(acct_frame);
+    pin_to(where.client_cpu);
+    int const agent = connect_to(kRelayAgentPort);
+    FrameReader reader(connect_to(kRawPort));
+    std::thread warm = feed_records(agent, kWarmUp);
+    frames_per_second(reader, kWarmUp, Clock::now());
+    warm.join();
+    auto const start = Clock::now();
+    std::thread feeder = feed_records(agent, records);
+    relay_rate = frames_per_second(reader, records, start);
+    feeder.join();
+    ::close(agent);
+    ::close(reader.fd());
+  }
+  std::printf("authentication link: %ld accounting records pipelined, one acct signal each (%d records a write)\n",
+              records, kRecordBatch);
+  std::printf("  bare relay %.0f records/s, server-sim %.0f records/s = %.2fx\n", relay_rate, sim_rate,
+              sim_rate / relay_rate);
+  std::printf("server-sim resident memory: idle %ld kB, after %ld warm-up records %ld kB, after %ld more %ld kB"
+              " (growth %ld kB)\n",
+              idle_rss, kWarmUp, warm_rss, records, loaded_rss, loaded_rss - warm_rss);
+  std::fflush(stdout);
+}
+
 // `only`: one section alone, by name; empty: all.
 std::string run(int cycles, int modem_cycles, std::string const& only) {
   e2e::ModemTerminals terminals;
@@ -907,7 +1172,10 @@ std::string run(int cycles, int modem_cycles, std::string const& only) {
     if (runs("cas")) cas_figures(where, cycles);
     if (runs("frames")) frame_cycles(where, cycles);
     if (runs("modem")) modem_figures(where, terminals, modem_cycles);
+    if (runs("rtp")) rtp_figures(where, cycles);
+    if (runs("mixer")) mixer_figures(where, cycles);
     if (runs("voice")) voice_figures(where);
+    if (runs("auth")) auth_figures(where, 1000000);
     std::printf("\n");
     std::fflush(stdout);
   }

@@ -24,11 +24,9 @@ std::string field_text(char const* field, std::size_t size) { return std::string
 
 // One counter of the accounting record, {high, low}, as its two halves: each signed
 // 32-bit with the same bits.
-BASE::INTEGER64Bits halves(std::uint32_t high, std::uint32_t low) {
-  BASE::INTEGER64Bits value;
+void set_halves(BASE::INTEGER64Bits& value, std::uint32_t high, std::uint32_t low) {
   value.set_low(static_cast<std::int32_t>(low));
   value.set_high(static_cast<std::int32_t>(high));
-  return value;
 }
 
 }  // namespace
@@ -155,13 +153,15 @@ void ModemSlot::OnAuthRequest(voauth const& record) {
 }
 
 void ModemSlot::OnAcctInformation(voacct const& record) {
-  TERM::MdmAccounting acct;
-  acct.set_octetsOut(halves(record.octets_out[0], record.octets_out[1]));
-  acct.set_octetsIn(halves(record.octets_in[0], record.octets_in[1]));
-  acct.set_packetsOut(halves(record.packets_out[0], record.packets_out[1]));
-  acct.set_packetsIn(halves(record.packets_in[0], record.packets_in[1]));
-  acct.set_time(halves(0, record.time));
-  OnModem(TERM::ModemProceeding(TERM::ModemProceeding::acct::id, acct));
+  // Built in place in the signal: an agent may send records as fast as its link carries.
+  LGCP::Signal signal;
+  TERM::MdmAccounting& acct = signal.select_modemProceeding().select_acct();
+  set_halves(acct.set_octetsOut(), record.octets_out[0], record.octets_out[1]);
+  set_halves(acct.set_octetsIn(), record.octets_in[0], record.octets_in[1]);
+  set_halves(acct.set_packetsOut(), record.packets_out[0], record.packets_out[1]);
+  set_halves(acct.set_packetsIn(), record.packets_in[0], record.packets_in[1]);
+  set_halves(acct.set_time(), 0, record.time);
+  SendSignal(signal);
 }
 
 bool ModemSlot::IActivate(TERM::TermActivateParams const& params) {

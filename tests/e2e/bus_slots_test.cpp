@@ -3,15 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <csignal>
 #include <optional>
 
 #include "schemas/term.h"
-#include "tests/e2e/controller.h"
-#include "tests/e2e/scene.h"
-#include "tests/support/boardsim_client.h"
-#include "tests/support/own_process.h"
+#include "tests/e2e/slot_scene.h"
 
 namespace {
 
@@ -56,74 +51,6 @@ LGCP::Message activate(int seq, int slot) {
 
 LGCP::Message deactivate(int seq, int slot) {
   return command(seq, slot, [](LGCP::Command& c) { c.select_deactivate(); });
-}
-
-// The next transmitter or receiver signal of `slot`, as "transmitter 8322", "receiver
-// inactive", or "none".
-std::string next_stream(Controller& c, int slot) {
-  auto const s = c.signal([slot](LGCP::Message const& m) {
-    int const kind = m.get_pdu().get_signal().currentSelection();
-    return (kind == LGCP::Signal::transmitter::id || kind == LGCP::Signal::receiver::id) && m.slot_isPresent() &&
-           static_cast<int>(m.get_slot().getValue()) == slot;
-  });
-  if (!s) return "none";
-  LGCP::Signal const& signal = s->get_pdu().get_signal();
-  bool const transmitter = signal.transmitter_isSelected();
-  LGCP::Stream const& stream = transmitter ? signal.get_transmitter() : signal.get_receiver();
-  return std::string(transmitter ? "transmitter " : "receiver ") +
-         (stream.active_isSelected() ? std::to_string(stream.get_active().getValue()) : "inactive");
-}
-
-// Sends the command and checks that it is answered with success (cause < 0) or that error.
-void answered(Controller& c, test::Failures& f, LGCP::Message const& m, std::string const& what, int cause = -1) {
-  c.send(m);
-  auto const r = c.response(m.get_seq().getValue());
-  if (cause < 0)
-    f.check(r && is_success(*r), what + ": success");
-  else
-    f.check(r && error_of(*r) == cause, what + ": error " + std::to_string(cause));
-}
-
-std::size_t occurrences(std::string const& text, std::string const& part) {
-  std::size_t n = 0;
-  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
-// Whether `wanted` shows in `lines` in this order, other lines between them allowed.
-bool in_order(std::vector<std::string> const& lines, std::vector<std::string> const& wanted) {
-  auto at = lines.begin();
-  for (std::string const& w : wanted) {
-    at = std::find(at, lines.end(), w);
-    if (at == lines.end()) return false;
-    ++at;
-  }
-  return true;
-}
-
-std::string hal_state(test::BoardSimClient& board, int port) {
-  auto const lines = board.ok("state hal " + std::to_string(port));
-  return lines.empty() ? "" : lines[0];
-}
-
-// A scene: the daemon, its controller and its stand-in, with trunk {1,5} (channel 37)
-// on slot 3 to feed the slots under test.
-template <class Body>
-std::string with_daemon(Body body) {
-  return in_scene([&]() -> std::string {
-    Daemon daemon;
-    if (std::string const failed = daemon.start(); !failed.empty()) return failed;
-    Controller c;
-    if (std::string const failed = c.connect(kPort); !failed.empty()) return failed;
-    test::BoardSimClient board(daemon.pid(), std::chrono::milliseconds(5000));
-    test::Failures f;
-    answered(c, f, create_trunk(1, 3, 1, 5), "trunk {1,5} on slot 3");
-    body(daemon, c, board, f);
-    for (std::string const& frame : c.undecodable()) f.check(false, "a daemon frame does not decode: " + frame);
-    c.close();
-    f.equal(daemon.stop(SIGTERM), "", "SIGTERM ends the daemon cleanly");
-    return f.result();
-  });
 }
 
 void map_scene(Daemon& daemon, Controller& c, test::BoardSimClient& board, test::Failures& f) {
@@ -227,8 +154,8 @@ void ext_scene(Daemon& daemon, Controller& c, test::BoardSimClient& board, test:
   f.check(in_order(disables, {"/dev/hal ioctl disable output=108193"}), "slot 10's receive port disabled");
 }
 
-TEST(BusSlots, MapSlotsOwnTheirPorts) { EXPECT_EQ(with_daemon(&map_scene), ""); }
+TEST(BusSlots, MapSlotsOwnTheirPorts) { EXPECT_EQ(with_daemon(map_scene), ""); }
 
-TEST(BusSlots, ExtSlotsReceiveWhileActive) { EXPECT_EQ(with_daemon(&ext_scene), ""); }
+TEST(BusSlots, ExtSlotsReceiveWhileActive) { EXPECT_EQ(with_daemon(ext_scene), ""); }
 
 }  // namespace

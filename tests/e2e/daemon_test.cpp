@@ -209,11 +209,20 @@ TEST(EndToEnd, WithoutTheStandInTheRealBinaryStillServes) {
               f.check(r && is_success(*r), "ping is answered without a board");
               f.check(daemon.output().find("fail to open \"/dev/mctl\"") != std::string::npos,
                       "the modem factory cannot count modems:\n" + daemon.output());
+              f.check(daemon.wait_output("rtp[0,0,0,0]: device \"/dev/voice\" open fail: No such file or directory\n"),
+                      "the RTP factory's first capacity query says it has no voice driver");
               c.send(query(2));
               r = c.response(2);
-              f.check(r && is_success(*r), "query is answered without a board");
-              auto const s = c.signal(signal_of(LGCP::Signal::query::id));
-              f.check(s && s->get_pdu().get_signal().get_query().get_modem().getValue() == 0, "no modem");
+              auto const report = c.signal(signal_of(LGCP::Signal::query::id));
+              f.check(r && is_success(*r) && report, "query is answered with a report");
+              if (report) {
+                LGCP::Resources const& res = report->get_pdu().get_signal().get_query();
+                f.check(res.get_modem().getValue() == 0, "no modem");
+                f.check(res.get_rtp_g729().getValue() == 0 && res.get_rtp_g723().getValue() == 0 &&
+                            res.get_rtp_g711().getValue() == 0 && res.get_rtp_g711mcc().getValue() == 0 &&
+                            res.get_universal().getValue() == 0,
+                        "no codec capacity without a board");
+              }
               c.close();
               f.equal(daemon.stop(SIGTERM), "", "SIGTERM ends the daemon cleanly");
               return f.result();

@@ -11,13 +11,11 @@
 #include <ctime>
 #include <sys/time.h>
 
-#include "asn1/coder_env.h"
-#include "schemas/base.h"
 #include "schemas/term.h"
 #include "tests/e2e/controller.h"
+#include "tests/e2e/modem_messages.h"
 #include "tests/e2e/modem_scene.h"
 #include "tests/e2e/scene.h"
-#include "tests/schemas/oracle/wire_oracle.h"
 #include "tests/support/boardsim_client.h"
 #include "tests/support/own_process.h"
 
@@ -44,13 +42,6 @@ std::size_t occurrences(std::string const& text, std::string const& part) {
   std::size_t n = 0;
   for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
   return n;
-}
-
-// Lines as one text, for comparisons that show what differs.
-std::string joined(Strings const& lines) {
-  std::string text;
-  for (std::string const& line : lines) text += line + "\n";
-  return text;
 }
 
 // A modem create's parameters: ModemCreate("5551234").calling().faxing() ...
@@ -91,66 +82,12 @@ LGCP::Message activate_modem(int seq, int slot) {
   });
 }
 
-// A message as the run reads it: "success", "error 9", "transmitter 4096", "abort 256",
-// "acct 4,0 0,0 0,0 0,0 0,0" (low,high of each counter), or the signal's number.
-std::string text_of(LGCP::Message const& m) {
-  if (!m.get_pdu().signal_isSelected()) return is_success(m) ? "success" : "error " + std::to_string(error_of(m));
-  LGCP::Signal const& s = m.get_pdu().get_signal();
-  auto stream = [](char const* name, LGCP::Stream const& st) {
-    return std::string(name) + (st.active_isSelected() ? " " + std::to_string(st.get_active().getValue()) : " inactive");
-  };
-  if (s.transmitter_isSelected()) return stream("transmitter", s.get_transmitter());
-  if (s.receiver_isSelected()) return stream("receiver", s.get_receiver());
-  if (s.abort_isSelected()) return "abort " + std::to_string(s.get_abort().getValue());
-  if (s.modemProceeding_isSelected() && s.get_modemProceeding().acct_isSelected()) {
-    TERM::MdmAccounting const& a = s.get_modemProceeding().get_acct();
-    std::string text = "acct";
-    for (BASE::INTEGER64Bits const* v :
-         {&a.get_octetsOut(), &a.get_octetsIn(), &a.get_packetsOut(), &a.get_packetsIn(), &a.get_time()})
-      text += " " + std::to_string(v->get_low().getValue()) + "," + std::to_string(v->get_high().getValue());
-    return text;
-  }
-  return "signal " + std::to_string(s.currentSelection());
-}
-
 // The run: the daemon, its controller, its stand-in, the terminals; each step a member.
-class ModemRun {
+class ModemRun : public ModemTalk {
 public:
   ModemRun(Daemon& daemon, Controller& c, test::BoardSimClient& board, ModemTerminals& terminals, test::Failures& f)
-      : m_daemon(daemon), m_c(&c), m_board(board), m_terminals(terminals), f(f) {}
+      : ModemTalk(c), m_daemon(daemon), m_board(board), m_terminals(terminals), f(f) {}
 
-  int seq() { return ++m_seq; }
-
-  // Sends and waits for the answer: its text, or "none".
-  std::string ask(LGCP::Message const& m, int wait_ms = 5000) {
-    m_asked = static_cast<int>(m.get_seq().getValue());
-    m_c->send(m);
-    auto const r = m_c->response(m_asked, wait_ms);
-    return r ? text_of(*r) : "none";
-  }
-  // The texts of the n messages from the daemon that end with the last answer, in their
-  // order, one a line.
-  std::string before_answer(std::size_t n) {
-    auto const& bodies = m_c->bodies_received();
-    ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per);
-    Strings texts;
-    std::size_t answer = bodies.size();
-    for (std::size_t i = 0; i < bodies.size(); ++i) {
-      LGCP::Message m;
-      bool const decoded = ASN1::decode(bodies[i].data(), bodies[i].data() + bodies[i].size(), &env, m, true);
-      texts.push_back(decoded ? text_of(m) : "undecodable");
-      if (decoded && m.seq_isPresent() && static_cast<int>(m.get_seq().getValue()) == m_asked) answer = i;
-    }
-    if (answer == bodies.size()) return "no answer";
-    return joined(Strings(texts.begin() + static_cast<long>(answer + 1 > n ? answer + 1 - n : 0),
-                          texts.begin() + static_cast<long>(answer + 1)));
-  }
-  // The next signal of that kind for the slot, as text; "none" within wait_ms.
-  std::string next_signal(int alternative, int slot, int wait_ms = 5000) {
-    auto const s = m_c->signal(signal_of(alternative, slot), wait_ms);
-    return s ? text_of(*s) : "none";
-  }
   // Connects slot to the standing trunk and expects its modem set up on `timeslot`.
   void connect_set_up(int slot, int timeslot, std::string const& what) {
     f.equal(ask(connect_to(seq(), slot, kTrunk)), "success", what + ": connect");
@@ -186,12 +123,9 @@ public:
 
 private:
   Daemon& m_daemon;
-  Controller* m_c;
   test::BoardSimClient& m_board;
   ModemTerminals& m_terminals;
   test::Failures& f;
-  int m_seq = 0;
-  int m_asked = 0;  // the seq of the last command asked
   std::size_t m_pppd_runs = 0;  // starts of the PPP daemon so far
   int m_pppd_pid = 0;           // the last one's pid
 
@@ -456,25 +390,7 @@ TEST(Modems, DspModemsAndFaxInOneRun) {
                   second.close();
                   f.equal(daemon.stop(SIGTERM), "", "SIGTERM ends the daemon cleanly");
 
-                  std::unique_ptr<oracle::ErlangCodec> const erlang = wire_oracle::start_codec();
-                  if (!erlang->failure().empty()) return f.result() + erlang->failure();
-                  ASN1::CoderEnv env;
-                  env.set_encodingRule(ASN1::CoderEnv::per);
-                  for (Controller const* c : {&first, &second}) {
-                    for (auto const* bodies : {&c->bodies_sent(), &c->bodies_received()}) {
-                      for (std::string const& body : *bodies) {
-                        std::string const hex = oracle::hex(std::vector<char>(body.begin(), body.end()));
-                        LGCP::Message ours;
-                        bool const decoded = ASN1::decode(body.data(), body.data() + body.size(), &env, ours, true);
-                        f.check(decoded, hex + " decodes here");
-                        std::string request = "decode LGCP-Message " + hex;
-                        request += ' ';
-                        request += wire_oracle::term(ours);
-                        f.equal(erlang->ask(request), "ok same", hex + " as Erlang decodes it");
-                      }
-                    }
-                  }
-                  return f.result();
+                  return f.result() + erlang_reads_every_body({&first, &second});
                 },
                 240),
             "");

@@ -9,12 +9,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
-#include <net/if.h>
-#include <sched.h>
 #include <sstream>
-#include <sys/ioctl.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -22,28 +18,13 @@
 
 #include "tests/support/own_process.h"
 #include "tests/support/private_mounts.h"
+#include "tests/support/private_network.h"
 
 namespace e2e {
 
 namespace {
 
 std::string failure(std::string const& what) { return what + ": " + std::strerror(errno); }
-
-std::string bring_loopback_up() {
-  int const s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (s < 0) return failure("socket");
-  ifreq request{};
-  std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-  std::string result;
-  if (::ioctl(s, SIOCGIFFLAGS, &request) != 0) {
-    result = failure("SIOCGIFFLAGS lo");
-  } else {
-    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP | IFF_RUNNING);
-    if (::ioctl(s, SIOCSIFFLAGS, &request) != 0) result = failure("SIOCSIFFLAGS lo");
-  }
-  ::close(s);
-  return result;
-}
 
 // The folders the daemon writes below the two tmpfs mounts.
 char const* const kFolders[] = {"/var/run",       "/var/log",       "/var/monitoring", "/usr/local/etc",
@@ -98,8 +79,7 @@ std::string in_scene(std::function<std::string()> const& body, unsigned seconds)
           return failed;
         for (char const* folder : kFolders)
           if (::mkdir(folder, 0755) != 0) return failure(std::string("mkdir ") + folder);
-        if (::unshare(CLONE_NEWNET) != 0) return failure("unshare(CLONE_NEWNET)");
-        if (std::string const failed = bring_loopback_up(); !failed.empty()) return failed;
+        if (std::string const failed = test::enter_private_network(); !failed.empty()) return failed;
         std::string result = body();
         // Helpers that report through gtest (the stand-in's client) do so in this child.
         if (result.empty() && ::testing::Test::HasFailure()) result = "a check inside the scene failed (see above)";

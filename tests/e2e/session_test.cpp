@@ -11,6 +11,7 @@
 
 #include "asn1/coder_env.h"
 #include "tests/e2e/controller.h"
+#include "tests/e2e/erlang_check.h"
 #include "tests/e2e/scene.h"
 #include "tests/oracle/tshark_tpkt.h"
 #include "tests/schemas/oracle/wire_oracle.h"
@@ -114,30 +115,8 @@ TEST(Session, TsharkAndErlangReadTheWholeSession) {
 
               std::unique_ptr<oracle::ErlangCodec> const erlang = wire_oracle::start_codec();
               if (!erlang->failure().empty()) return f.result() + erlang->failure();
-              auto decode_both = [&](std::string const& body, char const* direction) {
-                std::string const hex = oracle::hex(std::vector<char>(body.begin(), body.end()));
-                ASN1::CoderEnv env;
-                env.set_encodingRule(ASN1::CoderEnv::per);
-                LGCP::Message ours;
-                bool const decoded = ASN1::decode(body.data(), body.data() + body.size(), &env, ours, true);
-                // Appended step by step: g++ 12 sees a false overlap (-Wrestrict) in the one-line form.
-                std::string request = "decode LGCP-Message " + hex;
-                if (decoded) {
-                  request += ' ';
-                  request += wire_oracle::term(ours);
-                }
-                std::string const answer = erlang->ask(request);
-                if (body == undecodable) {
-                  f.check(!decoded && answer.rfind("error", 0) == 0,
-                          std::string(direction) + " " + hex + ": neither decoder reads it; Erlang: " + answer);
-                  return;
-                }
-                f.check(decoded, std::string(direction) + " " + hex + " decodes here");
-                f.equal(answer, "ok same", std::string(direction) + " " + hex + " as Erlang decodes it");
-              };
-              for (std::string const& body : wire.to_server.bodies) decode_both(body, "to the daemon");
-              for (std::string const& body : wire.to_client.bodies) decode_both(body, "from the daemon");
-              return f.result();
+              return f.result() + erlang_reads_alike(*erlang, wire.to_server.bodies, "to the daemon", undecodable) +
+                     erlang_reads_alike(*erlang, wire.to_client.bodies, "from the daemon", undecodable);
             }),
             "");
 }

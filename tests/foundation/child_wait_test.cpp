@@ -306,11 +306,17 @@ TEST(ChildWait, ChildrenNobodyWaitsForAreReapedAndLogged) {
     f.check(pipe != nullptr, "popen");
     pid_t const plain = spawn(8);
     f.check(wait_until_reaped({plain}), "reaped without a subscriber");
+    // pclose only once the service has reaped the shell too: a pclose waiting for a shell
+    // still running would race the handler for its status.
+    auto const deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGiveUpMs);
+    while (log.text().find(" status=1536\n") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+      Loop().drain(10);
     if (pipe) f.equal(::pclose(pipe), -1, "pclose finds no status: the service took it");
     Loop().drain(50);
     f.check(log.text().find("terminate child process, pid=" + std::to_string(plain) + " status=2048\n") !=
                 std::string::npos,
             "logged: " + log.text());
+    f.check(log.text().find(" status=1536\n") != std::string::npos, "the shell's end logged: " + log.text());
     f.check(::waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD, "no child left");
   });
   EXPECT_EQ(failure, "");

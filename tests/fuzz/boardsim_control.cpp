@@ -16,6 +16,9 @@
 #include "boardsim/maintenance.h"
 #include "boardsim/mcc.h"
 #include "boardsim/mctl.h"
+#include "boardsim/mixer.h"
+#include "boardsim/net.h"
+#include "boardsim/rtp.h"
 #include "boardsim/sim.h"
 #include "boardsim/tonec.h"
 #include "boardsim/voice.h"
@@ -37,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   sim.add<BoardSim::Mcc>(sim.add<BoardSim::Hal>());
   sim.add<BoardSim::Watchdog>(8);
   sim.add<BoardSim::Mctl>();
+  sim.add<BoardSim::Net>();
   // An open to deliver into; its events are dropped with it.
   int const hal = sim.open(Board::kHal, O_RDWR | O_NONBLOCK);
   check(hal >= 0);
@@ -60,6 +64,16 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   int const maintenance = sim.open(Board::kMaintenance, O_RDWR | O_NONBLOCK);
   int const cas = sim.open(Board::kE1Cas, O_RDWR | O_NONBLOCK);
   check(maintenance >= 0 && cas >= 0);
+  // The RTP model with an open that holds a channel, so that its events have a target.
+  sim.add<BoardSim::Rtp>();
+  int const rtp = sim.open(Board::kRtp, O_RDONLY);
+  Board::rtp_connection_params session{};
+  Board::rtp_channel_info rtp_channel{-1, -1, -1, 0};
+  check(rtp >= 0 && sim.ioctl(rtp, Board::RTP_BEGIN_SESSION, &session) == 0 &&
+        sim.ioctl(rtp, Board::RTP_ADD_CHANNEL, &rtp_channel) == 0);
+  sim.add<BoardSim::Mixer>();
+  int const mixer = sim.open(Board::kMixer, O_RDONLY);
+  check(mixer >= 0);
 
   std::string_view input(reinterpret_cast<char const*>(data), size);
   while (!input.empty()) {
@@ -79,5 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   ::close(voice);
   ::close(maintenance);
   ::close(cas);
+  ::close(rtp);
+  ::close(mixer);
   return 0;
 }

@@ -16,6 +16,7 @@
 #include <iostream>
 #include <streambuf>
 
+#include "boardsim/control.h"
 #include "boardsim/daemon_board.h"
 #include "foundation/dpc.h"
 #include "foundation/fd.h"
@@ -39,6 +40,8 @@
 #include "slots/hdlc/hdlc_slot.h"
 #include "slots/map/map_slot.h"
 #include "slots/mcc/mcc_slot.h"
+#include "slots/mixer/mixer_factory.h"
+#include "slots/rtp/rtp_slot.h"
 #include "slots/voice/voice_factory.h"
 #include "tests/fuzz/loop.h"
 #include "tests/fuzz/support.h"
@@ -82,11 +85,15 @@ struct Setup {
     std::cerr.rdbuf(&null);
     std::clog.rdbuf(&null);
     fuzz::never_wait();
-    BoardSim::daemon_sim();  // the daemon's stand-in: the switch, the watchdog, the E1 drivers, the HDLC controller
+    BoardSim::daemon_sim();  // the daemon's stand-in, every device it models
+    // A mixer unit for a query to find, so that mixer creates make slots.
+    BoardSim::control_command(BoardSim::daemon_sim(), "set mixer unit 3 32 8 512");
     // The factories start-up makes whose families take creates, in its order; not the
     // software T.38 factory nor the modem factory: their slots start processes. Voice
     // players and recorders connect only inside the private network namespace.
     MapFactory::instance();
+    RtpFactory::instance();
+    Mixer::MixerFactory::instance();
     ExtFactory::instance();
     MccFactory::instance();
     EchoFactory::instance();

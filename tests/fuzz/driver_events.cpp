@@ -1,10 +1,12 @@
 // Arbitrary driver records into the tone and DSP devices, read by their services and
-// handed to slots that turn them into signals: the handlers return, nothing crashes, and
-// every signal the slots raise encodes.
+// handed to slots that turn them into signals, and into an RTP slot's session: the
+// handlers return, nothing crashes, and every signal the slots raise encodes.
 //
-// Input: datagrams, each a head byte and up to 40 bytes. The head's low bit picks the
-// device (0 "/dev/dtmf", 1 "/dev/dsp"), the rest modulo 41 is the length (a last
-// datagram cut short takes what is left). Each datagram is followed by one loop pass.
+// Input: datagrams, each a head byte and up to 40 bytes. The head's top bit picks
+// "/dev/rtp", else its low bit picks the device (0 "/dev/dtmf", 1 "/dev/dsp"); the bits
+// between, modulo 41, are the length (a last datagram cut short takes what is left).
+// Each datagram is followed by one loop pass. ctest runs this in a private network
+// namespace: the RTP slot has a UDP socket of its own.
 
 #include <poll.h>
 
@@ -16,6 +18,7 @@
 
 #include "asn1/coder_env.h"
 #include "boardsim/dsproc.h"
+#include "boardsim/rtp.h"
 #include "boardsim/sim.h"
 #include "boardsim/tonec.h"
 #include "foundation/board_io.h"
@@ -25,8 +28,10 @@
 #include "foundation/trace_ctl.h"
 #include "server/control_server.h"
 #include "server/slots.h"
+#include "slots/rtp/rtp_slot.h"
 #include "tests/fuzz/support.h"
 #include "tests/server/event_slot.h"
+#include "tests/server/lgcp_messages.h"
 
 namespace {
 
@@ -76,6 +81,7 @@ struct Setup {
   EncodeCheck encode;
   CtrlSrv::Server server;
   std::vector<std::unique_ptr<test_server::EventSlot>> slots;
+  std::unique_ptr<Slot> rtp;
 
   Setup() {
     std::cout.rdbuf(&null);
@@ -85,6 +91,7 @@ struct Setup {
     traces.signalling.events = true;
     sim.add<BoardSim::Tonec>();
     sim.add<BoardSim::Dsproc>();
+    sim.add<BoardSim::Rtp>();
     Board::install(&sim);
     server.Bind(&encode);
     server.Bind(&Slots::instance());
@@ -98,6 +105,13 @@ struct Setup {
       if (id != 0) slot.enableSD(true);
       if (id == 2 || id == 3) slot.enableBSS(true);
     }
+    // Slot 4, an RTP session on channel 2048 with packet detection on.
+    rtp.reset(RtpFactory::instance().INewSlot(lgcp_test::create_params({})));
+    check(rtp != nullptr);
+    rtp->SetId(4);
+    LGCP::IoctlParams pd;
+    pd.select_pd_enable().set_timeout(500);
+    check(rtp->Ioctl(pd));
   }
 };
 
@@ -107,8 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   static Setup setup;
   for (std::size_t at = 0; at < size;) {
     std::uint8_t const head = data[at++];
-    std::size_t const length = std::min<std::size_t>((head >> 1) % (kMaxDatagram + 1), size - at);
-    char const* device = head & 1 ? Board::kDsp : Board::kDtmf;
+    std::size_t const length = std::min<std::size_t>(((head & 0x7F) >> 1) % (kMaxDatagram + 1), size - at);
+    char const* device = head & 0x80 ? Board::kRtp : head & 1 ? Board::kDsp : Board::kDtmf;
     check(setup.sim.deliver(device, data + at, length));
     at += length;
     run_pass();

@@ -74,8 +74,8 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(m_path);
 }
 
-Capture::Capture(std::string const& folder, int port)
-    : m_port(port), m_file(folder + "/session.pcapng"), m_err(folder + "/capture.err") {}
+Capture::Capture(std::string const& folder, int port, std::string filter)
+    : m_port(port), m_filter(std::move(filter)), m_file(folder + "/session.pcapng"), m_err(folder + "/capture.err") {}
 
 Capture::~Capture() = default;
 
@@ -83,7 +83,8 @@ Capture::~Capture() = default;
 // once it has, with its filter set.
 void Capture::start() {
   m_tshark = std::make_unique<test::ChildProcess>(
-      std::vector<std::string>{"tshark", "-i", "lo", "-f", "tcp port " + std::to_string(m_port), "-w", m_file},
+      std::vector<std::string>{"tshark", "-i", "lo", "-f", m_filter.empty() ? "tcp port " + std::to_string(m_port) : m_filter,
+                               "-w", m_file},
       "/dev/null", m_err);
   ASSERT_GT(m_tshark->pid(), 0) << "fork: " << std::strerror(errno);
   auto const deadline = std::chrono::steady_clock::now() + 30s;
@@ -136,15 +137,7 @@ char const* const kFields[] = {
     "_ws.expert.message",  // last: free text
 };
 
-std::vector<std::string> split(std::string const& text, char separator) {
-  std::vector<std::string> parts;
-  if (text.empty()) return parts;
-  std::size_t from = 0;
-  for (std::size_t at; (at = text.find(separator, from)) != std::string::npos; from = at + 1)
-    parts.push_back(text.substr(from, at - from));
-  parts.push_back(text.substr(from));
-  return parts;
-}
+using test::split;
 
 }  // namespace
 

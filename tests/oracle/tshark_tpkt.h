@@ -30,10 +30,11 @@ private:
   std::string m_path;
 };
 
-// tshark capturing one TCP port on loopback into a file.
+// tshark capturing one TCP port on loopback into a file; a capture filter given replaces
+// "tcp port <port>".
 class Capture {
 public:
-  Capture(std::string const& folder, int port);
+  Capture(std::string const& folder, int port, std::string filter = {});
   ~Capture();
   // Returns once tshark says its capture runs.
   void start();
@@ -43,6 +44,7 @@ public:
 
 private:
   int m_port;
+  std::string m_filter;
   std::string m_file;
   std::string m_err;
   std::unique_ptr<test::ChildProcess> m_tshark;  // killed and reaped with the capture

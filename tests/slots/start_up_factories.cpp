@@ -9,7 +9,9 @@
 #include "slots/hdlc/hdlc_slot.h"
 #include "slots/map/map_slot.h"
 #include "slots/mcc/mcc_slot.h"
+#include "slots/mixer/mixer_factory.h"
 #include "slots/modem/modem_factory.h"
+#include "slots/rtp/rtp_slot.h"
 #include "slots/t38/t38_soft_slot.h"
 #include "slots/voice/voice_factory.h"
 
@@ -18,7 +20,9 @@ namespace test {
 void make_start_up_factories() {
   MapFactory::instance();
   PstnFactory::instance();
+  RtpFactory::instance();
   ModemFactory::instance();
+  Mixer::MixerFactory::instance();
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();

@@ -81,6 +81,16 @@ std::string read_file(std::string const& path) {
   return text.str();
 }
 
+std::vector<std::string> split(std::string const& text, char separator) {
+  std::vector<std::string> parts;
+  if (text.empty()) return parts;
+  std::size_t from = 0;
+  for (std::size_t at; (at = text.find(separator, from)) != std::string::npos; from = at + 1)
+    parts.push_back(text.substr(from, at - from));
+  parts.push_back(text.substr(from));
+  return parts;
+}
+
 std::string describe_status(int status) {
   if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
   if (WIFSIGNALED(status)) return "killed by signal " + std::to_string(WTERMSIG(status));

@@ -33,6 +33,8 @@ private:
 };
 
 std::string read_file(std::string const& path);
+// A tool's output cut at each `separator` ("a\tb\t" gives "a", "b", ""); none for "".
+std::vector<std::string> split(std::string const& text, char separator);
 std::string describe_status(int status);
 
 // Waits up to `ms` of real time for a listening socket file at `path`.

@@ -3,6 +3,8 @@
 #include "boardsim/dsproc.h"
 #include "boardsim/e1_cas.h"
 #include "boardsim/maintenance.h"
+#include "boardsim/mixer.h"
+#include "boardsim/rtp.h"
 #include "boardsim/tonec.h"
 #include "boardsim/voice.h"
 #include "boardsim/watchdog.h"
@@ -17,7 +19,12 @@ struct Shared {
   BoardSim::Hal* hal;
   BoardSim::Mcc* mcc;
   BoardSim::Mctl* mctl;
-  Shared() : hal(&sim.add<BoardSim::Hal>()), mcc(&sim.add<BoardSim::Mcc>(*hal)), mctl(&sim.add<BoardSim::Mctl>()) {
+  BoardSim::Net* net;
+  Shared()
+      : hal(&sim.add<BoardSim::Hal>()),
+        mcc(&sim.add<BoardSim::Mcc>(*hal)),
+        mctl(&sim.add<BoardSim::Mctl>()),
+        net(&sim.add<BoardSim::Net>()) {
     sim.add<BoardSim::Watchdog>();
     // The tone and DSP services also keep their devices for the whole process.
     sim.add<BoardSim::Tonec>();
@@ -25,6 +32,9 @@ struct Shared {
     sim.add<BoardSim::Voice>();
     sim.add<BoardSim::Maintenance>();
     sim.add<BoardSim::E1Cas>();
+    sim.add<BoardSim::Rtp>();
+    // The mixer units, for the mixer slots made in process.
+    sim.add<BoardSim::Mixer>();
   }
 };
 
@@ -40,6 +50,7 @@ BoardSim::Sim& switch_board() { return shared().sim; }
 BoardSim::Hal& switch_model() { return *shared().hal; }
 BoardSim::Mcc& mcc_model() { return *shared().mcc; }
 BoardSim::Mctl& modem_model() { return *shared().mctl; }
+BoardSim::Net& net_model() { return *shared().net; }
 
 SwitchBoardScope::SwitchBoardScope() : m_previous(Board::install(&switch_board())) {
   switch_board().clear_requests();
