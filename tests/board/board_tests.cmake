@@ -48,6 +48,7 @@ gw_emulator_cannot("getsockopt(TCP_INFO) comes back as 4 byte-swapped bytes: the
   EndToEnd.CommandLineSignalsAndTheStatusDump
   FrameChannels.AnHdlcSlotOnAnMccSlotsLine
   Modems.DspModemsAndFaxInOneRun
+  RtpSlots.SessionsOnTheSwitchTheirRtcpAndTheirEvents
   Session.TsharkAndErlangReadTheWholeSession
   Switch.ControllerLossReleasesTheSlots
   T38Soft.RelaysRunEndAndFailAsChildrenOfTheDaemon
