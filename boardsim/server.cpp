@@ -7,7 +7,6 @@
 #include <csignal>
 #include <cstdint>
 #include <cstring>
-#include <optional>
 #include <sstream>
 #include <poll.h>
 #include <pthread.h>
@@ -144,18 +143,21 @@ void Server::run() {
   char buf[4096];
   // A failed accept leaves the waiting client in the backlog and the listener readable:
   // polled at once again, the thread would spin. It rests for kAcceptPauseMs instead.
-  std::optional<Clock::time_point> accept_resumes;
+  // (A flag beside the time, not std::optional: g++ 12 warns a release build of the
+  // board's target that the optional's time may be used uninitialized.)
+  bool accept_paused = false;
+  Clock::time_point accept_resumes{};
   for (;;) {
     int timeout = -1;
-    if (accept_resumes) {
-      auto const left = std::chrono::ceil<std::chrono::milliseconds>(*accept_resumes - Clock::now()).count();
+    if (accept_paused) {
+      auto const left = std::chrono::ceil<std::chrono::milliseconds>(accept_resumes - Clock::now()).count();
       if (left > 0) {
         timeout = static_cast<int>(left);
       } else {
-        accept_resumes.reset();
+        accept_paused = false;
       }
     }
-    bool const accepting = clients.size() < kMaxClients && !accept_resumes;
+    bool const accepting = clients.size() < kMaxClients && !accept_paused;
     polled.clear();
     polled.push_back({m_wake.lowlevel_fd(), POLLIN, 0});
     polled.push_back({m_listener.lowlevel_fd(), static_cast<short>(accepting ? POLLIN : 0), 0});
@@ -211,6 +213,7 @@ void Server::run() {
       } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED) {
         Errno const error;
         report("boardsim: control socket ", m_name, ": accept: ", error);
+        accept_paused = true;
         accept_resumes = Clock::now() + std::chrono::milliseconds(kAcceptPauseMs);
       }
     }
