@@ -31,11 +31,14 @@ endfunction()
 gw_emulator_cannot("prctl(PR_SET_SECCOMP) is refused with EINVAL: no system call can be made to fail"
   ChildWait.WithoutASocketPairTheHandlerStillReaps
   ServerAcceptFailure.PausesTheListenerInsteadOfSpinning
-  Tracer.OutOfDescriptorsPausesTheListenerInsteadOfSpinning)
+  Tracer.OutOfDescriptorsPausesTheListenerInsteadOfSpinning
+  AuthLink.AnAcceptThatFailsPausesTheListenerForASecond)
 gw_emulator_cannot("a device request the emulator does not know fails with ENOSYS before the kernel sees the descriptor (EBADF expected)"
   SimTest.ARequestOnAClosedDescriptorIsTheSystemsToRefuse
   ServiceOpen.ToneServiceRetriesTheOpenOnlyToConfigure
   ServiceOpen.DspServiceRetriesTheOpenToConfigureAndToDisableTones)
+gw_emulator_cannot("SIOCWANDEV is unknown to the emulator, which answers ENOSYS where the kernel refuses an interface that is not played with EOPNOTSUPP"
+  NetModel.PlayedInterfacesAnswerAsE1AndTheOthersReachTheKernel)
 gw_emulator_cannot("getsockopt(TCP_INFO) comes back as 4 byte-swapped bytes: the connection check drops every controller link within a second"
   AcceptorTest.SecondControllerIsRefusedAndTheLinkIsWatched
   HeartbeatTest.AControllerThatSendsNothingIsNeverTimedOut
@@ -54,6 +57,8 @@ gw_emulator_cannot("getsockopt(TCP_INFO) comes back as 4 byte-swapped bytes: the
   T38Soft.RelaysRunEndAndFailAsChildrenOfTheDaemon
   VoicePlayers.ANetworkPlayerPlaysItsStreamAndFailsWithoutOne
   VoicePlayers.AFilePlayerPlaysItsListAndSkipsWhatIsNoPhrase)
+gw_emulator_cannot("SIOCWANDEV answers ENOSYS (EOPNOTSUPP expected), and getsockopt(TCP_INFO) drops the link within a second"
+  DigitalModems.InterfacesAndTheAuthenticationLinkInOneRun)
 gw_emulator_cannot("libfaketime exists for the host only, and getsockopt(TCP_INFO) drops the link within a second"
   EndToEnd.TheHeartbeatDropsAControllerSilentAfterACommand)
 

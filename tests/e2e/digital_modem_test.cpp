@@ -63,13 +63,12 @@ LGCP::Message activate(int seq, int slot) {
   });
 }
 
-// The records of an activation above for session 0, computed apart on this
-// little-endian host with Python's struct.pack('<4I', ...).
-std::string const kAccept("\x10\x00\x00\x00\x02\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00", 16);
-std::string const kIp(
-    "\x24\x00\x00\x00\x03\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
-    "\x0a\x00\x00\x02\xff\xff\xff\x00\x0a\x00\x00\x01\xff\xff\xff\xff\xdc\x05\x00\x00",
-    36);
+// The records of an activation above for session 0: words and MTU in the host's byte
+// order, the addresses in network order.
+std::string const kAccept = test::auth_words({16, 2, 0, 1});
+std::string const kIp = test::auth_words({36, 3, 0, 0}) +
+                        std::string("\x0a\x00\x00\x02\xff\xff\xff\x00\x0a\x00\x00\x01\xff\xff\xff\xff", 16) +
+                        test::auth_words({1500});
 
 int elapsed_ms(Clock::time_point since) {
   return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());

@@ -217,13 +217,14 @@ struct Link {
   }
 };
 
-// The two records an activation with Link::activate's parameters sends, on this
-// little-endian host: accept, then IP (remote 10.0.0.2, mask 255.255.255.0, gateway
-// 10.0.0.1, a DNS address that does not parse: all ones, MTU 1500).
+// The two records an activation with Link::activate's parameters sends: accept, then IP
+// (remote 10.0.0.2, mask 255.255.255.0, gateway 10.0.0.1, a DNS address that does not
+// parse: all ones; the addresses in network order, the MTU of 1500 in the host's).
 std::string activation_records(std::uint32_t session) {
   std::string const accept = test::auth_words({16, 2, session, 1});
   std::string ip = test::auth_words({36, 3, session, 0});
-  ip += std::string("\x0a\x00\x00\x02\xff\xff\xff\x00\x0a\x00\x00\x01\xff\xff\xff\xff\xdc\x05\x00\x00", 20);
+  ip += std::string("\x0a\x00\x00\x02\xff\xff\xff\x00\x0a\x00\x00\x01\xff\xff\xff\xff", 16);
+  ip += test::auth_words({1500});
   return accept + ip;
 }
 
