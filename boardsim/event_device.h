@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "boardsim/model.h"
+#include "boardsim/record_text.h"
 
 namespace BoardSim {
 
@@ -29,14 +30,6 @@ protected:
   // A 32-bit word of an event: decimal or 0x hexadecimal, or negative as its two's
   // complement (-1 is 0xffffffff).
   static std::optional<std::uint32_t> word(std::string_view text);
-
-  // Records are copied, not cast: the daemon's pointer need not be aligned for them.
-  template <class Record>
-  static Record record_at(void const* arg) {
-    Record record;
-    std::memcpy(&record, arg, sizeof record);
-    return record;
-  }
 
 private:
   std::vector<Open*> m_opens;  // oldest first

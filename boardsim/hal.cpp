@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "boardsim/record_text.h"
 #include "foundation/board_io.h"
 #include "foundation/board_requests.h"
 
@@ -11,20 +12,6 @@ namespace BoardSim {
 namespace {
 
 constexpr std::uint8_t kIdle = 0xff;
-
-// Records are copied, not cast: the daemon's pointer need not be aligned for them.
-template <class Record>
-Record record_at(void const* arg) {
-  Record record;
-  std::memcpy(&record, arg, sizeof record);
-  return record;
-}
-
-std::string byte_text(std::uint32_t byte) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%02x", static_cast<unsigned>(byte));
-  return text;
-}
 
 std::string port_text(char const* name, std::uint32_t port) {
   return std::string(name) + '=' + std::to_string(port);

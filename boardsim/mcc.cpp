@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "boardsim/hal.h"
+#include "boardsim/record_text.h"
 #include "boardsim/request_log.h"
 #include "foundation/board_io.h"
 #include "foundation/board_requests.h"
@@ -10,14 +11,6 @@
 namespace BoardSim {
 
 namespace {
-
-// Records are copied, not cast: the daemon's pointer need not be aligned for them.
-template <class Record>
-Record copied(void const* arg) {
-  Record record;
-  std::memcpy(&record, arg, sizeof record);
-  return record;
-}
 
 std::string channel_text(Mcc::Channel const& c, std::uint64_t written) {
   return "port=" + std::to_string(c.port) + " mode=" + std::to_string(c.mode) + " size=" +
@@ -101,7 +94,7 @@ char const* Mcc::request_name(unsigned long request) const {
 
 std::string Mcc::decode(unsigned long request, void const* arg) const {
   if (request != Board::MCC_ALLOCATE) return {};
-  auto const r = copied<Board::MccAllocate>(arg);
+  auto const r = record_at<Board::MccAllocate>(arg);
   return "mode=" + std::to_string(r.mode) + " size=" + std::to_string(r.packet_size) +
          " reserved=" + std::to_string(r.reserved) + " rx=" + std::to_string(r.rx_threshold) +
          " tx=" + std::to_string(r.tx_threshold);
@@ -109,13 +102,13 @@ std::string Mcc::decode(unsigned long request, void const* arg) const {
 
 std::string Mcc::decode_reply(unsigned long request, void const* arg) const {
   if (request != Board::MCC_CAPACITY) return {};
-  auto const r = copied<Board::MccCapacity>(arg);
+  auto const r = record_at<Board::MccCapacity>(arg);
   return "data=" + std::to_string(r.data) + " bri=" + std::to_string(r.bri) +
          " transparent=" + std::to_string(r.transparent);
 }
 
 int Mcc::allocate(ChannelOpen& open, void const* arg) {
-  auto const r = copied<Board::MccAllocate>(arg);
+  auto const r = record_at<Board::MccAllocate>(arg);
   if (r.mode > 3 || r.packet_size == 0 || r.packet_size > kMaxPacketSize || r.reserved != 0) return EINVAL;
   if (open.channel) return EBUSY;
   Kind const kind = kind_of(r.mode);

@@ -2,19 +2,13 @@
 
 #include <cstring>
 
+#include "boardsim/record_text.h"
 #include "foundation/board_io.h"
 #include "foundation/board_requests.h"
 
 namespace BoardSim {
 
 namespace {
-
-template <class Record>
-Record record_at(void const* arg) {
-  Record record;
-  std::memcpy(&record, arg, sizeof record);
-  return record;
-}
 
 bool is_value_request(unsigned long request) {
   return request == Board::MCTL_ALLOCATE || request == Board::MCTL_GET_TIMESLOT || request == Board::MCTL_NEXT_MODEM;

@@ -5,19 +5,13 @@
 #include <climits>
 #include <cstring>
 
+#include "boardsim/record_text.h"
 #include "foundation/board_io.h"
 #include "foundation/board_requests.h"
 
 namespace BoardSim {
 
 namespace {
-
-template <class Record>
-Record record_at(void const* arg) {
-  Record record;
-  std::memcpy(&record, arg, sizeof record);
-  return record;
-}
 
 std::string channel_text(Board::mix_slot const& slot) {
   return std::to_string(slot.dev_no) + '/' + std::to_string(slot.type) + '/' + std::to_string(slot.number);
