@@ -12,11 +12,9 @@
 
 #include <cstdint>
 #include <iostream>
-#include <iterator>
 #include <memory>
 #include <vector>
 
-#include "asn1/coder_env.h"
 #include "boardsim/dsproc.h"
 #include "boardsim/rtp.h"
 #include "boardsim/sim.h"
@@ -29,6 +27,7 @@
 #include "server/control_server.h"
 #include "server/slots.h"
 #include "slots/rtp/rtp_slot.h"
+#include "tests/fuzz/signal_check.h"
 #include "tests/fuzz/support.h"
 #include "tests/server/event_slot.h"
 #include "tests/server/lgcp_messages.h"
@@ -38,22 +37,6 @@ namespace {
 using fuzz::check;
 
 constexpr std::size_t kMaxDatagram = 40;
-
-// Sees every signal before the controller would, and encodes it as the server does.
-struct EncodeCheck : CtrlSrv::Service {
-  void OnConnect() override {}
-  void OnDisconnect() override {}
-  bool OnCommand(LGCP::Command const&) override { return false; }
-  void OnSignal(LGCP::Signal const& signal) override {
-    LGCP::Message message;
-    message.set_slot(0);
-    message.set_pdu().select_signal(signal);
-    ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per);
-    std::vector<char> bytes;
-    check(ASN1::encode(message, &env, std::back_inserter(bytes)));
-  }
-};
 
 int poll_now(pollfd* records, nfds_t count, int) { return ::poll(records, count, 0); }
 
@@ -78,7 +61,7 @@ void run_pass() {
 struct Setup {
   fuzz::NullBuffer null;
   BoardSim::Sim sim{16};
-  EncodeCheck encode;
+  fuzz::SignalEncodeCheck encode;
   CtrlSrv::Server server;
   std::vector<std::unique_ptr<test_server::EventSlot>> slots;
   std::unique_ptr<Slot> rtp;

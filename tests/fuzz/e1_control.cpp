@@ -10,11 +10,9 @@
 #include <cstdint>
 #include <cstring>
 #include <iostream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "asn1/coder_env.h"
 #include "boardsim/e1_cas.h"
 #include "boardsim/maintenance.h"
 #include "boardsim/sim.h"
@@ -22,25 +20,12 @@
 #include "server/control_server.h"
 #include "server/e1_ctl.h"
 #include "tests/fuzz/loop.h"
+#include "tests/fuzz/signal_check.h"
 #include "tests/fuzz/support.h"
 
 namespace {
 
 using fuzz::check;
-
-struct EncodeProbe : CtrlSrv::Service {
-  void OnConnect() override {}
-  void OnDisconnect() override {}
-  bool OnCommand(LGCP::Command const&) override { return false; }
-  void OnSignal(LGCP::Signal const& signal) override {
-    LGCP::Message message;
-    message.set_pdu().select_signal(signal);
-    ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per);
-    std::vector<char> bytes;
-    check(ASN1::encode(message, &env, std::back_inserter(bytes)));
-  }
-};
 
 class Input {
 public:
@@ -101,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   {
     CtrlSrv::Server server;
     E1Ctl e1;
-    EncodeProbe probe;
+    fuzz::SignalEncodeCheck probe;
     server.Bind(&e1);
     server.Bind(&probe);
 

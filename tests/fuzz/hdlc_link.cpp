@@ -36,6 +36,7 @@
 #include "slots/hdlc/hdlc_slot.h"
 #include "slots/mcc/mcc_slot.h"
 #include "tests/fuzz/loop.h"
+#include "tests/fuzz/signal_check.h"
 #include "tests/fuzz/support.h"
 
 namespace {
@@ -87,20 +88,11 @@ public:
   std::deque<std::string> expected;
 };
 
-// Sees every signal the slots send.
-class Signals : public CtrlSrv::Service {
+// Sees every signal the slots send, and keeps the user data.
+class Signals : public fuzz::SignalEncodeCheck {
 public:
-  void OnConnect() override {}
-  void OnDisconnect() override {}
-  bool OnCommand(LGCP::Command const&) override { return false; }
   void OnSignal(LGCP::Signal const& signal) override {
-    LGCP::Message message;
-    message.set_slot(0);
-    message.set_pdu().select_signal(signal);
-    ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per);
-    std::vector<char> bytes;
-    check(ASN1::encode(message, &env, std::back_inserter(bytes)));
+    SignalEncodeCheck::OnSignal(signal);
     if (signal.userData_isSelected()) {
       auto const& data = signal.get_userData();
       received.emplace_back(data.begin(), data.end());
