@@ -16,16 +16,18 @@
 
 namespace test {
 
-class SlotTableTest : public ::testing::Test {
-protected:
-  SlotTableTest() {
+// The scene itself, for tests that are no GoogleTest fixture (a forked child's, say).
+struct SlotTable {
+  SlotTable() {
     Slots::instance().set_release_pause(std::chrono::milliseconds(0));
     server.Bind(&watch);
     server.Bind(&Slots::instance());
     server.Activate(controller.link());
     test::run_until([&] { return watch.connects == 1; }, 100);
   }
-  ~SlotTableTest() override { server.Deactivate(); }
+  ~SlotTable() { server.Deactivate(); }
+  SlotTable(SlotTable const&) = delete;
+  SlotTable& operator=(SlotTable const&) = delete;
 
   test::FakeClock clock;
   test::SimulatedPoll poll{clock};
@@ -35,5 +37,7 @@ protected:
   CtrlSrv::Server server;
   test_server::ConnectCounter watch;
 };
+
+class SlotTableTest : public ::testing::Test, protected SlotTable {};
 
 }  // namespace test

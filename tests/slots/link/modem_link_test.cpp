@@ -26,6 +26,7 @@
 #include "slots/modem/modem_factory.h"
 #include "tests/protocol/link_harness.h"
 #include "tests/server/controller_end.h"
+#include "tests/slots/slot_table_fixture.h"
 #include "tests/support/auth_agent.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/own_process.h"
@@ -90,26 +91,13 @@ std::string text_of(LGCP::Message const& m) {
 
 // The loop on simulated time, the captured streams, the shared stand-in, the slot table
 // bound to a control server with its controller's end, and the factory, made last.
-struct Link {
-  test::FakeClock clock;
-  test::SimulatedPoll poll{clock};
-  test::StreamCapture streams;
-  test::SwitchBoardScope board;
-  test_server::ControllerEnd controller;
-  CtrlSrv::Server server;
-  test_server::ConnectCounter watch;
+struct Link : test::SlotTable {
   ModemFactory& factory;
   int seq = 0;
 
   Link() : factory(made_after_the_link()) {}
-  ~Link() { server.Deactivate(); }
 
   ModemFactory& made_after_the_link() {
-    Slots::instance().set_release_pause(std::chrono::milliseconds(0));
-    server.Bind(&watch);
-    server.Bind(&Slots::instance());
-    server.Activate(controller.link());
-    test::run_until([&] { return watch.connects == 1; }, 100);
     streams.clear();
     return ModemFactory::instance();
   }
