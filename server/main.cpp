@@ -22,9 +22,7 @@
 #include "hardware/hw_mux.h"
 #include "monitoring/monitoring_ctl.h"
 #include "protocol/acceptor_net.h"
-#include "radio/rtp_ed137_factory.h"
 #include "server/board/board_thread.h"
-#include "radio/rtp_lemz_factory.h"
 #include "server/bus_ctl.h"
 #include "server/control_server.h"
 #include "server/e1_ctl.h"
@@ -32,18 +30,7 @@
 #include "server/hw_tests.h"
 #include "server/slots.h"
 #include "server/spi_ctrl.h"
-#include "signalling/isdn_factory.h"
-#include "signalling/pstn_factory.h"
-#include "slots/echo/echo_slot.h"
-#include "slots/ext/ext_slot.h"
-#include "slots/hdlc/hdlc_slot.h"
-#include "slots/map/map_slot.h"
-#include "slots/mcc/mcc_slot.h"
-#include "slots/mixer/mixer_factory.h"
-#include "slots/modem/modem_factory.h"
-#include "slots/rtp/rtp_slot.h"
-#include "slots/t38/t38_soft_slot.h"
-#include "slots/voice/voice_factory.h"
+#include "server/start_up/slot_factories.h"
 
 namespace {
 
@@ -148,20 +135,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  MapFactory::instance();
-  PstnFactory::instance();
-  RtpFactory::instance();
-  ModemFactory::instance();
-  Mixer::MixerFactory::instance();
-  ExtFactory::instance();
-  MccFactory::instance();
-  EchoFactory::instance();
-  VoiceFactory::instance();
-  T38SoftFactory::instance();
-  IsdnFactory::instance();
-  RtpLEMZFactory::instance();
-  RtpED137Factory::instance();
-  HdlcSlotFactory::instance();
+  MakeSlotFactories();
   HwMux::instance();
   MonitoringCtl::instance().Configure(configuration);
 

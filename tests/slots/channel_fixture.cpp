@@ -5,13 +5,13 @@
 #include "boardsim/request_log.h"
 #include "hardware/hw_mux.h"
 #include "server/slots.h"
-#include "tests/slots/start_up_factories.h"
+#include "server/start_up/slot_factories.h"
 #include "tests/support/logged_requests.h"
 
 namespace test {
 
 ChannelHarness::ChannelHarness() {
-  make_start_up_factories();
+  MakeSlotFactories();
   HwMux::instance();
   Slots::instance().set_release_pause(std::chrono::milliseconds(0));
   server.Bind(&watch);

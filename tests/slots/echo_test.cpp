@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "server/slot.h"
+#include "server/start_up/slot_factories.h"
 #include "tests/slots/slot_table_fixture.h"
-#include "tests/slots/start_up_factories.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ using lgcp_test::is_success;
 
 class EchoTest : public test::SlotTableTest {
 protected:
-  EchoTest() { test::make_start_up_factories(); }
+  EchoTest() { MakeSlotFactories(); }
   ~EchoTest() override { EchoFactory::instance().Scan(); }
 
   std::vector<LGCP::Message> create(int seq, int slot, int bus, int channel) {

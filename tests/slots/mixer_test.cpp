@@ -12,11 +12,11 @@
 
 #include "boardsim/control.h"
 #include "foundation/board_io.h"
+#include "server/start_up/slot_factories.h"
 #include "slots/mixer/mixer_factory.h"
 #include "tests/slots/mixer_messages.h"
-#include "tests/support/board_fixture.h"
 #include "tests/slots/slot_table_fixture.h"
-#include "tests/slots/start_up_factories.h"
+#include "tests/support/board_fixture.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ constexpr int kInsufficientResources = LGCP::ErrorCause::insufficientResources;
 
 class MixerTest : public test::SlotTableTest {
 protected:
-  MixerTest() { test::make_start_up_factories(); }
+  MixerTest() { MakeSlotFactories(); }
   // The units go, so the next test's scan starts from none; the slots go with the link.
   ~MixerTest() override {
     for (int unit : m_units) board("set mixer remove " + std::to_string(unit));

@@ -15,10 +15,10 @@
 #include "asn1/coder_env.h"
 #include "foundation/board_requests.h"
 #include "schemas/base.h"
+#include "server/start_up/slot_factories.h"
 #include "slots/modem/modem_factory.h"
 #include "tests/schemas/oracle/wire_oracle.h"
 #include "tests/slots/slot_table_fixture.h"
-#include "tests/slots/start_up_factories.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ TERM::ModemParams fax_call(std::vector<Mode::NamedNumber> const* ddm = nullptr, 
 class ModemTest : public test::SlotTableTest {
 protected:
   ModemTest() {
-    test::make_start_up_factories();
+    MakeSlotFactories();
     EXPECT_TRUE(is_success(exchange(command(seq(), kTrunkSlot, [](LGCP::Command& c) {
       auto& trunk = c.select_create().select_trunk();
       trunk.set_trunk(0);

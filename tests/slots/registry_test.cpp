@@ -8,8 +8,8 @@
 #include <string>
 
 #include "server/slot_factory.h"
+#include "server/start_up/slot_factories.h"
 #include "slots/trunk/trunk_slot.h"
-#include "tests/slots/start_up_factories.h"
 #include "tests/support/own_process.h"
 #include "tests/support/private_network.h"
 
@@ -19,7 +19,7 @@ TEST(Registry, StartUpOrderGivesTheOrderOfAsking) {
   // The modem factory listens and scans interfaces: in a network namespace of its own.
   EXPECT_EQ(test::in_own_process([] {
               if (std::string const failed = test::enter_private_network(); !failed.empty()) return failed;
-              test::make_start_up_factories();
+              MakeSlotFactories();
               std::string asked;
               for (SlotFactory* f = firstFactory; f; f = f->next()) {
                 asked += f->GetName();

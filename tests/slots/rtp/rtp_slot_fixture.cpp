@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "boardsim/control.h"
-#include "tests/slots/start_up_factories.h"
+#include "server/start_up/slot_factories.h"
 #include "tests/support/switch_board.h"
 
 namespace rtp_test {
@@ -50,7 +50,7 @@ int free_udp_port() {
   return ntohs(address.sin_port);
 }
 
-RtpSlotTest::RtpSlotTest() { test::make_start_up_factories(); }
+RtpSlotTest::RtpSlotTest() { MakeSlotFactories(); }
 
 RtpSlotTest::~RtpSlotTest() = default;
 

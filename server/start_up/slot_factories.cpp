@@ -1,4 +1,4 @@
-#include "tests/slots/start_up_factories.h"
+#include "server/start_up/slot_factories.h"
 
 #include "radio/rtp_ed137_factory.h"
 #include "radio/rtp_lemz_factory.h"
@@ -15,9 +15,7 @@
 #include "slots/t38/t38_soft_slot.h"
 #include "slots/voice/voice_factory.h"
 
-namespace test {
-
-void make_start_up_factories() {
+void MakeSlotFactories() {
   MapFactory::instance();
   PstnFactory::instance();
   RtpFactory::instance();
@@ -33,5 +31,3 @@ void make_start_up_factories() {
   RtpED137Factory::instance();
   HdlcSlotFactory::instance();
 }
-
-}  // namespace test
