@@ -36,9 +36,9 @@ void SpiChannels::init_device_and_channels() {
   }
 }
 
-bool SpiChannels::channel_usable(int channel, char const* what) {
+bool SpiChannels::channel_usable(int channel, char const* what, int lowest) {
   if (!m_present) return false;
-  if (channel < 0 || channel >= kChannels) {
+  if (channel < lowest || channel >= kChannels) {
     std::clog << "spi: bad channel for " << what << ' ' << channel << std::endl;
     return false;
   }
@@ -73,13 +73,7 @@ void SpiChannels::disable_channel(int channel) {
 
 void SpiChannels::clock(int channel) {
   // -1 is no channel: the one number below 0 taken here.
-  if (!m_present) return;
-  if (channel < -1 || channel >= kChannels) {
-    std::clog << "spi: bad channel for set clock master " << channel << std::endl;
-    return;
-  }
-  init_device_and_channels();
-  if (m_fd < 0) return;
+  if (!channel_usable(channel, "set clock master", -1)) return;
   for (unsigned c = 0; c < kChannels; ++c) write(c, kClockMaster, kNotMaster);
   if (channel < 0) {
     std::clog << "spi: clock master disabled" << std::endl;

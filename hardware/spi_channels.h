@@ -43,9 +43,9 @@ protected:
   virtual void on_spi_lost() {}
 
 private:
-  // The checks of a channel operation on channel 0..7, the device opened if need be;
-  // true when it may go on.
-  bool channel_usable(int channel, char const* what);
+  // The checks of a channel operation on channel lowest..7, the device opened if need
+  // be; true when it may go on.
+  bool channel_usable(int channel, char const* what, int lowest = 0);
   // Reports a failed access (value: what a write wrote); ENODEV is the loss of SPI.
   void access_failed(int error, char const* what, unsigned channel, unsigned reg, unsigned const* value);
 
