@@ -161,10 +161,8 @@ void DspModemSlot::on_fax_terminate(int status) {
   int const pages = (status >> 8) & 0xff;
   std::clog << ext::header(this) << "pages received: " << pages << std::endl;
   BASE::INTEGER64Bits none, received;
-  none.set_low(0);
-  none.set_high(0);
-  received.set_low(pages);
-  received.set_high(0);
+  set_halves(none, 0, 0);
+  set_halves(received, 0, static_cast<std::uint32_t>(pages));
   TERM::MdmAccounting acct;
   acct.set_octetsOut(none);
   acct.set_octetsIn(received);
@@ -172,10 +170,5 @@ void DspModemSlot::on_fax_terminate(int status) {
   acct.set_packetsIn(none);
   acct.set_time(none);
   OnModem(TERM::ModemProceeding(TERM::ModemProceeding::acct::id, acct));
-  if (is_releasing()) {
-    unbind();
-    on_release();  // deletes this slot
-    return;
-  }
-  OnAbort(status);
+  ended(status);
 }

@@ -73,7 +73,6 @@ private:
   ModemFactory();
   bool holds(std::string const& interface) const;
 
-  std::vector<DspModemSlot*> m_dsp_slots;
   std::vector<HdlcModemSlot*> m_digital_slots;
   // Every live modem slot, in creation order: searched for sessions.
   std::vector<ModemSlot*> m_modem_slots;

@@ -22,14 +22,12 @@ constexpr std::size_t kAccountingSize = sizeof(voacct);
 // A text field up to its first zero byte, never past its end.
 std::string field_text(char const* field, std::size_t size) { return std::string(field, ::strnlen(field, size)); }
 
-// One counter of the accounting record, {high, low}, as its two halves: each signed
-// 32-bit with the same bits.
-void set_halves(BASE::INTEGER64Bits& value, std::uint32_t high, std::uint32_t low) {
+}  // namespace
+
+void ModemSlot::set_halves(BASE::INTEGER64Bits& value, std::uint32_t high, std::uint32_t low) {
   value.set_low(static_cast<std::int32_t>(low));
   value.set_high(static_cast<std::int32_t>(high));
 }
-
-}  // namespace
 
 ModemSlot::ModemSlot(TERM::ModemParams const& params) : m_params(params) { m_child.Bind(this, &ModemSlot::on_terminate); }
 
@@ -88,6 +86,10 @@ void ModemSlot::pppd_kill() {
 void ModemSlot::on_terminate(int status) {
   std::clog << ext::header(this) << "pppd terminated with code " << std::dec << status << std::endl;
   m_pid = -1;
+  ended(status);
+}
+
+void ModemSlot::ended(int status) {
   if (is_releasing()) {
     unbind();
     on_release();  // deletes this slot

@@ -16,6 +16,7 @@
 
 #include "foundation/child_wait.h"
 #include "foundation/timer.h"
+#include "schemas/base.h"
 #include "server/slot.h"
 #include "slots/modem/auth_records.h"
 
@@ -59,6 +60,9 @@ protected:
   void pppd_kill();
   void on_terminate(int status);
   void on_terminate_timeout(Timer*);
+  // After the child ended: the slot goes if it was being released, else the end is
+  // reported as an abort.
+  void ended(int status);
   void OnAuthRequest(voauth const& record);
   void OnAcctInformation(voacct const& record);
   // Logs what failed with the error text and reports the error number as an abort.
@@ -66,6 +70,9 @@ protected:
   // True the first time only: for unbind().
   bool TakeBinding();
   static std::string Text(ASN1::AbstractString const& value) { return value; }
+  // One counter of an accounting report as its two halves, each signed 32-bit with the
+  // same bits.
+  static void set_halves(BASE::INTEGER64Bits& value, std::uint32_t high, std::uint32_t low);
 
   TERM::ModemParams m_params;
   int m_pid = -1;
