@@ -109,8 +109,17 @@ void DSProcReceiver::configureRxGain(char gain) {
   rxGainSet = gain != 0;
 }
 
+void DSProcReceiver::configureRxGain(LGCP::Gain const& gain) {
+  configureRxGain(static_cast<char>(static_cast<signed char>(gain.get_gainDB().getValue() & 0xFF)));
+}
+
 void DSProcReceiver::configureToneFilter(unsigned freq, unsigned en, int dur_th_msec, int det_lvl_dB) {
   DSProcReceiverService::instance().configureToneFilter(dsproc_timeslot(), freq, en, dur_th_msec, det_lvl_dB);
+}
+
+void DSProcReceiver::configureToneFilter(LGCP::ToneFilter const& filter) {
+  configureToneFilter(static_cast<unsigned>(filter.get_freq().getValue()), filter.get_enable() ? 1u : 0u,
+                      filter.get_duration_th_msec().getValue(), filter.get_det_level_dB().getValue());
 }
 
 void DSProcReceiver::disableToneAll() { DSProcReceiverService::instance().disableToneAll(*this); }

@@ -56,7 +56,10 @@ public:
   bool disableMute();
   void configureDelays(unsigned rx, unsigned tx);
   void configureRxGain(char gain);
+  // The controller's gain: its low 8 bits, as a signed byte.
+  void configureRxGain(LGCP::Gain const& gain);
   void configureToneFilter(unsigned freq, unsigned en, int dur_th_msec, int det_lvl_dB);
+  void configureToneFilter(LGCP::ToneFilter const& filter);
   void disableToneAll();
   // Undoes what the receiver switched on; its owner calls it before destroying it.
   void CleanBeforeDestroy();

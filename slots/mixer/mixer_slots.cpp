@@ -37,9 +37,7 @@ std::optional<bool> TdmSlot::CommonIoctl(LGCP::IoctlParams const& params) {
   if (params.sd_params_isSelected()) return configureSD();
   if (params.iva_enable_isSelected()) return enableIVA(params.get_iva_enable());
   if (params.tone_filter_isSelected()) {
-    LGCP::ToneFilter const& filter = params.get_tone_filter();
-    configureToneFilter(static_cast<unsigned>(filter.get_freq().getValue()), filter.get_enable() ? 1u : 0u,
-                        filter.get_duration_th_msec().getValue(), filter.get_det_level_dB().getValue());
+    configureToneFilter(params.get_tone_filter());
     return true;
   }
   if (params.delays_isSelected()) {
@@ -63,8 +61,7 @@ bool TdmInput::Ioctl(LGCP::IoctlParams const& params) {
   if (params.dtmf_reject_enable_isSelected()) return enableDTMFReject(params.get_dtmf_reject_enable());
   if (params.iva_params_isSelected()) return configureIVA(params.get_iva_params());
   if (params.rx_gain_isSelected()) {
-    // The low 8 bits, as a signed byte.
-    configureRxGain(static_cast<char>(static_cast<signed char>(params.get_rx_gain().get_gainDB().getValue() & 0xFF)));
+    configureRxGain(params.get_rx_gain());
     return true;
   }
   return CommonIoctl(params).value_or(false);

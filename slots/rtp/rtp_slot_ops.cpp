@@ -138,13 +138,8 @@ bool RtpSlot::Ioctl(LGCP::IoctlParams const& p) {
     case P::pd_disable::id: return disablePD() != 0;
     case P::encoder_mode::id: return changeCodec(true, p);
     case P::decoder_mode::id: return changeCodec(false, p);
-    case P::rx_gain::id: configureRxGain(static_cast<char>(p.get_rx_gain().get_gainDB().getValue() & 255)); return true;
-    case P::tone_filter::id: {
-      LGCP::ToneFilter const& filter = p.get_tone_filter();
-      configureToneFilter(static_cast<unsigned>(filter.get_freq().getValue()), filter.get_enable() ? 1u : 0u,
-                          filter.get_duration_th_msec().getValue(), filter.get_det_level_dB().getValue());
-      return true;
-    }
+    case P::rx_gain::id: configureRxGain(p.get_rx_gain()); return true;
+    case P::tone_filter::id: configureToneFilter(p.get_tone_filter()); return true;
     case P::selcal::id: translateSelcal(p.get_selcal()); return true;
     default: return false;
   }
