@@ -3,10 +3,12 @@
 //
 // Every code is the board's literal hexadecimal value: the board encodes direction and
 // size differently from this host, so never build one with _IO/_IOR/_IOW. Each request
-// gets one packed struct for its record and a static_assert on the size the board
-// expects, so a changed field shows at compile time rather than as a driver refusal.
-// The board stand-in decodes requests with the same definitions.
+// gets one packed struct for its record and static_asserts on its size and on each
+// field's byte offset as the board expects them. The board stand-in decodes requests
+// with the same definitions, so no test would see a field of the wrong width or order:
+// these asserts do, at compile time.
 
+#include <cstddef>
 #include <cstdint>
 
 namespace Board {
@@ -22,6 +24,8 @@ struct [[gnu::packed]] MuxConnect {
   std::uint32_t input;
 };
 static_assert(sizeof(MuxConnect) == 8);
+static_assert(offsetof(MuxConnect, output) == 0);
+static_assert(offsetof(MuxConnect, input) == 4);
 
 // Stops driving `output`.
 inline constexpr unsigned long HAL_MUX_DISABLE = 0x80044D03;
@@ -29,6 +33,7 @@ struct [[gnu::packed]] MuxDisable {
   std::uint32_t output;
 };
 static_assert(sizeof(MuxDisable) == 4);
+static_assert(offsetof(MuxDisable, output) == 0);
 
 // Drives `output` with the constant `byte` (0..255 in the low 8 bits).
 inline constexpr unsigned long HAL_MUX_WRITE = 0xC0084D04;
@@ -37,6 +42,8 @@ struct [[gnu::packed]] MuxWrite {
   std::uint32_t byte;
 };
 static_assert(sizeof(MuxWrite) == 8);
+static_assert(offsetof(MuxWrite, output) == 0);
+static_assert(offsetof(MuxWrite, byte) == 4);
 
 // Reads the byte seen on `port`: `byte` goes in as 0xFF and comes back as that byte.
 inline constexpr unsigned long HAL_MUX_READ = 0xC0084D05;
@@ -45,6 +52,8 @@ struct [[gnu::packed]] MuxRead {
   std::uint32_t byte;
 };
 static_assert(sizeof(MuxRead) == 8);
+static_assert(offsetof(MuxRead, port) == 0);
+static_assert(offsetof(MuxRead, byte) == 4);
 
 // --- Board::kDtmf: tone detectors, echo cancellers and tone generators -------------------
 // One per timeslot; `ts` names it. Words in the machine's own byte order. The requests
@@ -60,6 +69,11 @@ struct [[gnu::packed]] DtmfDetector {
   std::uint32_t noise;
 };
 static_assert(sizeof(DtmfDetector) == 20);
+static_assert(offsetof(DtmfDetector, ts) == 0);
+static_assert(offsetof(DtmfDetector, twist) == 4);
+static_assert(offsetof(DtmfDetector, ratio) == 8);
+static_assert(offsetof(DtmfDetector, silence) == 12);
+static_assert(offsetof(DtmfDetector, noise) == 16);
 
 // Detector on; its events carry `id`.
 inline constexpr unsigned long DTMF_ENABLE_DETECTOR = 0x40084203;
@@ -68,6 +82,8 @@ struct [[gnu::packed]] DtmfEnable {
   std::uint32_t id;
 };
 static_assert(sizeof(DtmfEnable) == 8);
+static_assert(offsetof(DtmfEnable, ts) == 0);
+static_assert(offsetof(DtmfEnable, id) == 4);
 
 inline constexpr unsigned long DTMF_DISABLE_DETECTOR = 0x40044204;  // by value
 
@@ -81,6 +97,11 @@ struct [[gnu::packed]] DtmfTone {
   std::uint16_t amp2;
 };
 static_assert(sizeof(DtmfTone) == 12);
+static_assert(offsetof(DtmfTone, ts) == 0);
+static_assert(offsetof(DtmfTone, freq1) == 4);
+static_assert(offsetof(DtmfTone, freq2) == 6);
+static_assert(offsetof(DtmfTone, amp1) == 8);
+static_assert(offsetof(DtmfTone, amp2) == 10);
 
 inline constexpr unsigned long CHANNEL_LMS_ON = 0x40044206;          // by value
 inline constexpr unsigned long CHANNEL_LMS_OFF = 0x40044207;         // by value
@@ -95,6 +116,8 @@ struct [[gnu::packed]] IvaDetector {
   std::int32_t det_lvl_dB;
 };
 static_assert(sizeof(IvaDetector) == 8);
+static_assert(offsetof(IvaDetector, ts) == 0);
+static_assert(offsetof(IvaDetector, det_lvl_dB) == 4);
 
 // Four selective-calling signs, then two bytes that stay zero.
 inline constexpr unsigned long SELCAL_DIAL = 0x400c420e;
@@ -105,6 +128,10 @@ struct [[gnu::packed]] SelcalDial {
   std::uint8_t reserved[2];
 };
 static_assert(sizeof(SelcalDial) == 12);
+static_assert(offsetof(SelcalDial, ts) == 0);
+static_assert(offsetof(SelcalDial, amp) == 4);
+static_assert(offsetof(SelcalDial, signs) == 6);
+static_assert(offsetof(SelcalDial, reserved) == 10);
 
 // What a read of the device returns: one detected tone.
 struct [[gnu::packed]] DtmfEvent {
@@ -114,6 +141,10 @@ struct [[gnu::packed]] DtmfEvent {
   std::uint32_t id;  // the detector's, from DTMF_ENABLE_DETECTOR
 };
 static_assert(sizeof(DtmfEvent) == 16);
+static_assert(offsetof(DtmfEvent, code) == 0);
+static_assert(offsetof(DtmfEvent, ts) == 4);
+static_assert(offsetof(DtmfEvent, timestamp) == 8);
+static_assert(offsetof(DtmfEvent, id) == 12);
 
 // --- Board::kDsp: voice processing per timeslot ------------------------------------------
 
@@ -153,6 +184,21 @@ struct [[gnu::packed]] DsprocConfigure {
   } params;
 };
 static_assert(sizeof(DsprocConfigure) == 20);
+static_assert(offsetof(DsprocConfigure, ts) == 0);
+static_assert(offsetof(DsprocConfigure, kind) == 4);
+static_assert(offsetof(DsprocConfigure, params) == 8);
+static_assert(offsetof(DsprocConfigure, params.words) == 8);
+static_assert(offsetof(DsprocConfigure, params.vad_v2.voice_ms) == 8);
+static_assert(offsetof(DsprocConfigure, params.vad_v2.silence_ms) == 10);
+static_assert(offsetof(DsprocConfigure, params.vad_v2.energy_dB) == 12);
+static_assert(offsetof(DsprocConfigure, params.delays.rx) == 8);
+static_assert(offsetof(DsprocConfigure, params.delays.tx) == 12);
+static_assert(offsetof(DsprocConfigure, params.rx_gain_dB) == 8);
+static_assert(offsetof(DsprocConfigure, params.tone_filter.freq) == 8);
+static_assert(offsetof(DsprocConfigure, params.tone_filter.enable) == 10);
+static_assert(offsetof(DsprocConfigure, params.tone_filter.reserved) == 11);
+static_assert(offsetof(DsprocConfigure, params.tone_filter.duration_ms) == 12);
+static_assert(offsetof(DsprocConfigure, params.tone_filter.level_dB) == 14);
 
 // Functions on (ENABLE, events then carry `id`) or off (DISABLE, `id` 0), by mask.
 inline constexpr unsigned long DSPROC_ENABLE = 0x400c6402;
@@ -170,6 +216,9 @@ struct [[gnu::packed]] DsprocFunctions {
   std::uint32_t mask;
 };
 static_assert(sizeof(DsprocFunctions) == 12);
+static_assert(offsetof(DsprocFunctions, ts) == 0);
+static_assert(offsetof(DsprocFunctions, id) == 4);
+static_assert(offsetof(DsprocFunctions, mask) == 8);
 
 // By value 0; the request returns the driver's VAD version.
 inline constexpr unsigned long VAD_VERSION = 0x40046404;
@@ -187,31 +236,45 @@ struct [[gnu::packed]] DsprocEvent {
   unsigned char payload[12];
 };
 static_assert(sizeof(DsprocEvent) == 24);
+static_assert(offsetof(DsprocEvent, ts) == 0);
+static_assert(offsetof(DsprocEvent, id) == 4);
+static_assert(offsetof(DsprocEvent, type) == 8);
+static_assert(offsetof(DsprocEvent, payload) == 12);
 struct [[gnu::packed]] dsproc_vad_event {
   std::uint32_t dir_mask;  // bit 0: vad_rx reported, bit 1: vad_tx
   std::int32_t vad_rx;
   std::int32_t vad_tx;
 };
 static_assert(sizeof(dsproc_vad_event) == 12);
+static_assert(offsetof(dsproc_vad_event, dir_mask) == 0);
+static_assert(offsetof(dsproc_vad_event, vad_rx) == 4);
+static_assert(offsetof(dsproc_vad_event, vad_tx) == 8);
 struct [[gnu::packed]] dsproc_sd_event {
   std::int32_t sd_rx;
 };
 static_assert(sizeof(dsproc_sd_event) == 4);
+static_assert(offsetof(dsproc_sd_event, sd_rx) == 0);
 struct [[gnu::packed]] dsproc_bss_event {
   float score;
 };
 static_assert(sizeof(dsproc_bss_event) == 4);
+static_assert(offsetof(dsproc_bss_event, score) == 0);
 struct [[gnu::packed]] dsproc_tone_event {
   std::int32_t freq;
   std::uint8_t presence;  // non-zero: the tone is there
   std::uint8_t reserved[3];
 };
 static_assert(sizeof(dsproc_tone_event) == 8);
+static_assert(offsetof(dsproc_tone_event, freq) == 0);
+static_assert(offsetof(dsproc_tone_event, presence) == 4);
+static_assert(offsetof(dsproc_tone_event, reserved) == 5);
 struct [[gnu::packed]] dsproc_flags_event {
   std::uint32_t flags;
   std::uint32_t mask;
 };
 static_assert(sizeof(dsproc_flags_event) == 8);
+static_assert(offsetof(dsproc_flags_event, flags) == 0);
+static_assert(offsetof(dsproc_flags_event, mask) == 4);
 
 // --- Board::kRtp: the RTP sessions' records ----------------------------------------------
 
@@ -233,12 +296,29 @@ struct [[gnu::packed]] rtp_connection_params {
   std::int32_t tos;
 };
 static_assert(sizeof(rtp_connection_params) == 44);
+static_assert(offsetof(rtp_connection_params, dst_addr) == 0);
+static_assert(offsetof(rtp_connection_params, dst_port) == 4);
+static_assert(offsetof(rtp_connection_params, reserved0) == 6);
+static_assert(offsetof(rtp_connection_params, src_addr) == 8);
+static_assert(offsetof(rtp_connection_params, src_port) == 12);
+static_assert(offsetof(rtp_connection_params, rx_pt) == 14);
+static_assert(offsetof(rtp_connection_params, tx_pt) == 16);
+static_assert(offsetof(rtp_connection_params, packet_factor) == 18);
+static_assert(offsetof(rtp_connection_params, vad) == 20);
+static_assert(offsetof(rtp_connection_params, crate) == 21);
+static_assert(offsetof(rtp_connection_params, reserved1) == 22);
+static_assert(offsetof(rtp_connection_params, ssrc) == 24);
+static_assert(offsetof(rtp_connection_params, reserved2) == 28);
+static_assert(offsetof(rtp_connection_params, ttl) == 36);
+static_assert(offsetof(rtp_connection_params, tos) == 40);
 
 struct [[gnu::packed]] rtp_attach_session_params {
   std::int32_t fd_rtp;
   std::int32_t pid_rtp;
 };
 static_assert(sizeof(rtp_attach_session_params) == 8);
+static_assert(offsetof(rtp_attach_session_params, fd_rtp) == 0);
+static_assert(offsetof(rtp_attach_session_params, pid_rtp) == 4);
 
 struct [[gnu::packed]] rtp_channel_info {
   std::int32_t tdm;
@@ -247,6 +327,10 @@ struct [[gnu::packed]] rtp_channel_info {
   std::uint32_t reserved;
 };
 static_assert(sizeof(rtp_channel_info) == 16);
+static_assert(offsetof(rtp_channel_info, tdm) == 0);
+static_assert(offsetof(rtp_channel_info, dev_no) == 4);
+static_assert(offsetof(rtp_channel_info, chn) == 8);
+static_assert(offsetof(rtp_channel_info, reserved) == 12);
 
 // What a read of a session returns; type 1 is a packet detection.
 struct [[gnu::packed]] rtp_event {
@@ -256,6 +340,10 @@ struct [[gnu::packed]] rtp_event {
   std::uint32_t reserved[6];
 };
 static_assert(sizeof(rtp_event) == 36);
+static_assert(offsetof(rtp_event, type) == 0);
+static_assert(offsetof(rtp_event, value) == 4);
+static_assert(offsetof(rtp_event, timeout) == 8);
+static_assert(offsetof(rtp_event, reserved) == 12);
 
 }  // namespace Board
 
@@ -270,6 +358,7 @@ struct [[gnu::packed]] VoiceCodecMask {
   std::uint32_t mask;
 };
 static_assert(sizeof(VoiceCodecMask) == 4);
+static_assert(offsetof(VoiceCodecMask, mask) == 0);
 
 // Fills the driver's version record, five words the server keeps uninterpreted.
 inline constexpr unsigned long VOICE_VERSION = 0x4014560a;
@@ -277,6 +366,7 @@ struct [[gnu::packed]] VoiceVersion {
   std::uint32_t words[5];
 };
 static_assert(sizeof(VoiceVersion) == 20);
+static_assert(offsetof(VoiceVersion, words) == 0);
 
 }  // namespace Board
 
@@ -298,6 +388,11 @@ struct [[gnu::packed]] MccAllocate {
   std::uint32_t tx_threshold;
 };
 static_assert(sizeof(MccAllocate) == 20);
+static_assert(offsetof(MccAllocate, mode) == 0);
+static_assert(offsetof(MccAllocate, packet_size) == 4);
+static_assert(offsetof(MccAllocate, reserved) == 8);
+static_assert(offsetof(MccAllocate, rx_threshold) == 12);
+static_assert(offsetof(MccAllocate, tx_threshold) == 16);
 
 // The channel's switch port, as the request's result. No record: by value, 0.
 inline constexpr unsigned long MCC_TIMESLOT = 0x20004D02;
@@ -311,6 +406,10 @@ struct [[gnu::packed]] MccCapacity {
   std::uint32_t reserved;
 };
 static_assert(sizeof(MccCapacity) == 16);
+static_assert(offsetof(MccCapacity, data) == 0);
+static_assert(offsetof(MccCapacity, bri) == 4);
+static_assert(offsetof(MccCapacity, transparent) == 8);
+static_assert(offsetof(MccCapacity, reserved) == 12);
 
 // --- Board::kHal: clock source and the SPI bus of the BRI line interfaces -------------
 
@@ -320,6 +419,7 @@ struct [[gnu::packed]] ClockSelect {
   std::uint32_t source;
 };
 static_assert(sizeof(ClockSelect) == 4);
+static_assert(offsetof(ClockSelect, source) == 0);
 
 // One register of a line-interface chip (`channel` 0..7). A read goes in with `data`
 // 0xFF and returns the register's value as the request's result; a write stores `data`.
@@ -331,6 +431,9 @@ struct [[gnu::packed]] SpiAccess {
   std::uint8_t data;
 };
 static_assert(sizeof(SpiAccess) == 3);
+static_assert(offsetof(SpiAccess, channel) == 0);
+static_assert(offsetof(SpiAccess, reg) == 1);
+static_assert(offsetof(SpiAccess, data) == 2);
 
 // --- Board::kMaintenance: the E1 framers ----------------------------------------------
 
@@ -349,6 +452,15 @@ struct [[gnu::packed]] E1TrunkStatus {
   std::uint32_t state;  // a trunk state: normal 0 .. disabled 6
 };
 static_assert(sizeof(E1TrunkStatus) == 80);
+static_assert(offsetof(E1TrunkStatus, trunk) == 0);
+static_assert(offsetof(E1TrunkStatus, unused1) == 4);
+static_assert(offsetof(E1TrunkStatus, slips) == 36);
+static_assert(offsetof(E1TrunkStatus, loss_bf) == 40);
+static_assert(offsetof(E1TrunkStatus, loss_carrier) == 44);
+static_assert(offsetof(E1TrunkStatus, ais) == 48);
+static_assert(offsetof(E1TrunkStatus, rai) == 52);
+static_assert(offsetof(E1TrunkStatus, unused2) == 56);
+static_assert(offsetof(E1TrunkStatus, state) == 76);
 
 // The trunks' transmit-clock mask (bit n: trunk n), passed as the value itself.
 inline constexpr unsigned long E1_TRANSMIT_CLOCK = 0xC0044D0B;
@@ -371,6 +483,11 @@ struct [[gnu::packed]] CasChannel {
   std::uint8_t padding[2];
 };
 static_assert(sizeof(CasChannel) == 12);
+static_assert(offsetof(CasChannel, trunk) == 0);
+static_assert(offsetof(CasChannel, timeslot) == 4);
+static_assert(offsetof(CasChannel, rx) == 8);
+static_assert(offsetof(CasChannel, tx) == 9);
+static_assert(offsetof(CasChannel, padding) == 10);
 
 // Switches a timeslot's signalling on (`off` 0, sending `channel.tx`) or off (`off` 1).
 inline constexpr unsigned long CAS_CONFIGURE = 0xC0104304;
@@ -379,6 +496,8 @@ struct [[gnu::packed]] CasConfigure {
   std::uint32_t off;
 };
 static_assert(sizeof(CasConfigure) == 16);
+static_assert(offsetof(CasConfigure, channel) == 0);
+static_assert(offsetof(CasConfigure, off) == 12);
 
 }  // namespace Board
 
@@ -403,6 +522,8 @@ struct [[gnu::packed]] ModemMode {
   std::uint32_t mask;
 };
 static_assert(sizeof(ModemMode) == 8);
+static_assert(offsetof(ModemMode, modem) == 0);
+static_assert(offsetof(ModemMode, mask) == 4);
 
 // Requests on the modem alone; `arg` is always -1.
 inline constexpr unsigned long MCTL_RESET_DMP = 0xbb3a;
@@ -414,6 +535,8 @@ struct [[gnu::packed]] ModemCommand {
   std::int32_t arg;
 };
 static_assert(sizeof(ModemCommand) == 8);
+static_assert(offsetof(ModemCommand, modem) == 0);
+static_assert(offsetof(ModemCommand, arg) == 4);
 
 // Sets one modem parameter.
 inline constexpr unsigned long MCTL_SET_DMP = 0xbb38;
@@ -423,6 +546,9 @@ struct [[gnu::packed]] ModemParameter {
   std::int32_t value;
 };
 static_assert(sizeof(ModemParameter) == 12);
+static_assert(offsetof(ModemParameter, modem) == 0);
+static_assert(offsetof(ModemParameter, offset) == 4);
+static_assert(offsetof(ModemParameter, value) == 8);
 
 // --- Board::kRtp: the RTP session requests -----------------------------------------------
 // One session per open. The requests without a record take the value 0.
@@ -448,6 +574,7 @@ struct [[gnu::packed]] rtp_pd_params {
   std::uint32_t words[9];
 };
 static_assert(sizeof(rtp_pd_params) == 36);
+static_assert(offsetof(rtp_pd_params, words) == 0);
 inline constexpr rtp_pd_params pd_params(std::uint32_t timeout) { return {{1, 0, timeout, 0, 0, timeout, 0, 0, 0}}; }
 
 // Packet detection off: a pointer to the int32 1.
@@ -464,6 +591,9 @@ struct [[gnu::packed]] mix_slot {
   std::int32_t number;
 };
 static_assert(sizeof(mix_slot) == 12);
+static_assert(offsetof(mix_slot, dev_no) == 0);
+static_assert(offsetof(mix_slot, type) == 4);
+static_assert(offsetof(mix_slot, number) == 8);
 
 // One link of the sum of `rx`: `tx` added at `gain`.
 struct [[gnu::packed]] mix_rx_param {
@@ -472,6 +602,9 @@ struct [[gnu::packed]] mix_rx_param {
   std::int32_t gain;
 };
 static_assert(sizeof(mix_rx_param) == 28);
+static_assert(offsetof(mix_rx_param, rx) == 0);
+static_assert(offsetof(mix_rx_param, tx) == 12);
+static_assert(offsetof(mix_rx_param, gain) == 24);
 
 // In: the unit the previous request returned, -1 for the first; out: the next unit.
 struct [[gnu::packed]] mix_unit_info {
@@ -481,6 +614,10 @@ struct [[gnu::packed]] mix_unit_info {
   std::int32_t mixer_inputs;
 };
 static_assert(sizeof(mix_unit_info) == 16);
+static_assert(offsetof(mix_unit_info, dev_no) == 0);
+static_assert(offsetof(mix_unit_info, tdm_channels) == 4);
+static_assert(offsetof(mix_unit_info, reserved) == 8);
+static_assert(offsetof(mix_unit_info, mixer_inputs) == 12);
 
 inline constexpr unsigned long MIX_RX_CLEAR = 0x800c4d02;   // mix_slot: empties its sum
 inline constexpr unsigned long MIX_RX_ADD = 0x801c4d03;     // mix_rx_param
