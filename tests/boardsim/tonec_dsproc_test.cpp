@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <fcntl.h>
 
 #include "boardsim/control.h"
@@ -16,6 +15,7 @@
 #include "foundation/board_requests.h"
 #include "foundation/fd.h"
 #include "tests/support/board_fixture.h"
+#include "tests/support/record_bytes.h"
 
 namespace test {
 namespace {
@@ -47,10 +47,11 @@ protected:
     text << entries.back();
     return text.str().substr(text.str().find(' ') + 1);
   }
-  template <class Record>
-  Record read_event(Fd const& fd) {
-    Record record{};
-    EXPECT_EQ(Board::io().read(fd.lowlevel_fd(), &record, sizeof record + 1), static_cast<ssize_t>(sizeof record));
+  // One read of a whole event record, as its bytes.
+  static std::string read_event(Fd const& fd, std::size_t size) {
+    std::string record(size + 1, '\0');
+    EXPECT_EQ(Board::io().read(fd.lowlevel_fd(), record.data(), record.size()), static_cast<ssize_t>(size));
+    record.resize(size);
     return record;
   }
 };
@@ -88,20 +89,18 @@ TEST_F(ToneDspModelTest, TonecRefusesWhatADriverWouldAndServesTheReadOnlyOpen) {
 }
 
 TEST_F(ToneDspModelTest, TonecEventsAreTheRecordsTheLinesDescribe) {
+  auto record = [](std::uint32_t code, std::uint32_t ts, std::uint32_t timestamp, std::uint32_t id) {
+    return RecordBytes(16).u32(0, code).u32(4, ts).u32(8, timestamp).u32(12, id).str();
+  };
   EXPECT_EQ(run("set dtmf event 3 49 1000"), (Lines{"ok"}));
-  auto event = read_event<Board::DtmfEvent>(dtmf);
-  Board::DtmfEvent const expected{0x31, 3, 1000, 0};
-  EXPECT_EQ(std::memcmp(&event, &expected, sizeof event), 0) << "{code, ts, timestamp, id 0}";
+  EXPECT_EQ(read_event(dtmf, 16), record(0x31, 3, 1000, 0)) << "id 0";
 
   ASSERT_EQ(request(dtmf, Board::DTMF_ENABLE_DETECTOR, Board::DtmfEnable{3, 9}), 0);
   ASSERT_EQ(by_value(dtmf, Board::DTMF_DISABLE_DETECTOR, 3), 0);
   EXPECT_EQ(run("set dtmf event 3 0x1500 -1"), (Lines{"ok"}));
-  event = read_event<Board::DtmfEvent>(dtmf);
-  EXPECT_EQ(event.code, 0x1500u);
-  EXPECT_EQ(event.timestamp, 0xffffffffu);
-  EXPECT_EQ(event.id, 9u) << "the last enable's, the disable notwithstanding";
+  EXPECT_EQ(read_event(dtmf, 16), record(0x1500, 3, 0xffffffff, 9)) << "the last enable's id, the disable aside";
   EXPECT_EQ(run("set dtmf event 4 1 2 5"), (Lines{"ok"}));
-  EXPECT_EQ(read_event<Board::DtmfEvent>(dtmf).id, 5u);
+  EXPECT_EQ(read_event(dtmf, 16), record(1, 4, 2, 5));
 
   for (std::string_view bad : {"set dtmf event 3 1", "set dtmf event x 1 2", "set dtmf event 1 2 3 4 5", "set dtmf 1"})
     EXPECT_EQ(run(bad), (Lines{"error usage: set dtmf event <ts> <code> <timestamp> [<id>]"})) << bad;
@@ -173,31 +172,29 @@ TEST_F(ToneDspModelTest, DsprocRefusesWhatADriverWouldAndAnswersItsVersion) {
 TEST_F(ToneDspModelTest, DsprocEventsAreTheRecordsTheLinesDescribe) {
   ASSERT_EQ(request(dsp, Board::DSPROC_ENABLE, Board::DsprocFunctions{5, 7, 0x1}), 0);
   ASSERT_EQ(request(dsp, Board::DSPROC_ENABLE, Board::DsprocFunctions{5, 8, 0x12}), 0);
-  // Records in the board's byte order: the header's words, then the payload's fields.
-  auto record = [](std::uint32_t ts, std::uint32_t id, std::uint32_t type, auto payload) {
-    Board::DsprocEvent event{ts, id, type, {}};
-    static_assert(sizeof payload <= sizeof event.payload);
-    std::memcpy(event.payload, &payload, sizeof payload);
-    return std::string(reinterpret_cast<char const*>(&event), sizeof event);
+  // The header's words; the payload's fields follow from offset 12.
+  auto record = [](std::uint32_t ts, std::uint32_t id, std::uint32_t type) {
+    return RecordBytes(24).u32(0, ts).u32(4, id).u32(8, type);
   };
   struct Case {
     char const* line;
     std::string record;
   };
   for (Case const& c : {
-           Case{"set dsp event 5 vad 3 1 -1", record(5, 7, 1, Board::dsproc_vad_event{3, 1, -1})},
-           Case{"set dsp event 5 sd 0 9", record(5, 9, 2, Board::dsproc_sd_event{0})},
-           Case{"set dsp event 5 sd 1", record(5, 8, 2, Board::dsproc_sd_event{1})},
+           // dir_mask, vad_rx, vad_tx -1.
+           Case{"set dsp event 5 vad 3 1 -1", record(5, 7, 1).u32(12, 3).u32(16, 1).u32(20, 0xffffffff).str()},
+           Case{"set dsp event 5 sd 0 9", record(5, 9, 2).u32(12, 0).str()},
+           Case{"set dsp event 5 sd 1", record(5, 8, 2).u32(12, 1).str()},
            // The scores' bits: 1.5 and the float nearest 3e38.
-           Case{"set dsp event 5 bss 1.5", record(5, 8, 0x10, std::uint32_t{0x3fc00000})},
-           Case{"set dsp event 5 bss 3e38", record(5, 8, 0x10, std::uint32_t{0x7f61b1e6})},
-           Case{"set dsp event 6 tone 2100 1", record(6, 0, 0x100, Board::dsproc_tone_event{2100, 1, {}})},
+           Case{"set dsp event 5 bss 1.5", record(5, 8, 0x10).u32(12, 0x3fc00000).str()},
+           Case{"set dsp event 5 bss 3e38", record(5, 8, 0x10).u32(12, 0x7f61b1e6).str()},
+           // The frequency, then the presence byte.
+           Case{"set dsp event 6 tone 2100 1", record(6, 0, 0x100).u32(12, 2100).u8(16, 1).str()},
            Case{"set dsp event 5 flags 0xa0000000 0xe0000000 3",
-                record(5, 3, 0x200, Board::dsproc_flags_event{0xa0000000, 0xe0000000})},
+                record(5, 3, 0x200).u32(12, 0xa0000000).u32(16, 0xe0000000).str()},
        }) {
     EXPECT_EQ(run(c.line), (Lines{"ok"})) << c.line;
-    auto const event = read_event<Board::DsprocEvent>(dsp);
-    EXPECT_EQ(std::string(reinterpret_cast<char const*>(&event), sizeof event), c.record) << c.line;
+    EXPECT_EQ(read_event(dsp, 24), c.record) << c.line;
   }
   for (std::string_view bad : {"set dsp event 5", "set dsp event 5 vad 1 2", "set dsp event 5 bss x",
                                "set dsp event 5 bss 1.5x", "set dsp event 5 tone 1 256", "set dsp event 5 sd 1 2 3",

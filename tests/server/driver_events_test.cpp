@@ -17,6 +17,7 @@
 #include "tests/server/channel_commands.h"
 #include "tests/server/controller_end.h"
 #include "tests/server/event_slot.h"
+#include "tests/support/record_bytes.h"
 #include "tests/support/switch_board.h"
 
 namespace {
@@ -210,9 +211,8 @@ TEST_F(DriverEventsTest, SpuriousDisabledAndUnknownEventsAreDroppedWithTheirLine
   streams.clear();
   traces.signalling.events = true;
   ASSERT_TRUE(slot.disableSD());
-  // A type no function has, in the board's byte order.
-  Board::DsprocEvent const unknown{5, 0, 4, {}};
-  std::string const unknown_hex = hex_text(std::string(reinterpret_cast<char const*>(&unknown), sizeof unknown));
+  // A type no function has: ts, id and type at 0, 4 and 8 of the 24 bytes.
+  std::string const unknown_hex = hex_text(test::RecordBytes(24).u32(0, 5).u32(4, 0).u32(8, 4).str());
   EXPECT_EQ(signals({"set dsp event 5 vad 1 1 0 0", "set dsp event 5 bss 1.5 3", "set dsp event 5 sd 1 0",
                      "set dsp event 9 sd 1", "set dsp event 5 flags 0x1 0x2 4", "deliver dsp " + unknown_hex},
                     0),
