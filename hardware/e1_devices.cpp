@@ -1,6 +1,5 @@
 #include "hardware/e1_devices.h"
 
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -58,10 +57,10 @@ int CasDevice::Configure(Board::CasConfigure& record) {
 }
 
 long CasDevice::ReadChange(Board::CasChannel& channel) {
-  // One byte more than a record: a longer one shows as such instead of as its head.
-  unsigned char buffer[sizeof channel + 1];
-  ssize_t const got = Board::io().read(m_fd.lowlevel_fd(), buffer, sizeof buffer);
-  if (got == static_cast<ssize_t>(sizeof channel)) std::memcpy(&channel, buffer, sizeof channel);
+  // Exactly one record per read: a stream device hands out the next one on the next read.
+  Board::CasChannel record;
+  ssize_t const got = Board::io().read(m_fd.lowlevel_fd(), &record, sizeof record);
+  if (got == static_cast<ssize_t>(sizeof record)) channel = record;
   return got;
 }
 

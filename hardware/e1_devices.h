@@ -41,8 +41,8 @@ public:
   int SetBits(Board::CasChannel& channel);
   int GetBits(Board::CasChannel& channel);
   int Configure(Board::CasConfigure& record);
-  // Reads one record of changed received bits: the bytes read (the record is filled
-  // only when they are a whole one), or -1.
+  // Reads one record of changed received bits, asking for exactly its size: the bytes
+  // read (the record is filled only when they are a whole one), or -1.
   long ReadChange(Board::CasChannel& channel);
 
 private:

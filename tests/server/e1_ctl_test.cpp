@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fcntl.h>
+#include <string_view>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include "tests/server/board_services.h"
 
@@ -92,11 +95,12 @@ TEST_F(E1CtlTest, ReceivedBitsComeWholeOrNotAtAllAndAHangUpEndsThePolling) {
   controller.exchange(board_test::cas(1, -1, 1, 5, board_test::Cas::open, 9));
   model("/dev/e1-cas", "set", {"rx", "1", "5", "10"});
   EXPECT_EQ(cas_signals(controller.receive()), Strings{"{1, 5, 10, 9}"});
-  Board::CasChannel const longer[2] = {};
+  Board::CasChannel const two[2] = {{2, 7, 3, 4, {}}, {3, 8, 5, 6, {}}};
   ASSERT_TRUE(sim.deliver(Board::kE1Cas, "\x01\x02", 2));
   ASSERT_TRUE(sim.deliver(Board::kE1Cas, "", 0));
-  ASSERT_TRUE(sim.deliver(Board::kE1Cas, longer, sizeof longer));
-  EXPECT_TRUE(cas_signals(run_for(50)).empty()) << "a record that is not 12 bytes is dropped";
+  ASSERT_TRUE(sim.deliver(Board::kE1Cas, two, sizeof two));
+  EXPECT_EQ(cas_signals(run_for(50)), Strings{"{2, 7, 3, 4}"})
+      << "a short read is dropped; a 12-byte read takes the head of a longer message";
   EXPECT_TRUE(cas_signals(run_for(1)).empty());
 
   // Every open of this test's stand-in hangs up (an empty record finds the descriptors
@@ -112,6 +116,31 @@ TEST_F(E1CtlTest, ReceivedBitsComeWholeOrNotAtAllAndAHangUpEndsThePolling) {
   EXPECT_LT(passes, 100u);
   EXPECT_NE(streams.err().find("E1: cas interface hung up: no more received bits\n"), std::string::npos)
       << streams.err();
+}
+
+// The CAS device as a pipe, a stream that keeps no record boundaries; nothing else opens.
+class CasStream : public Board::SystemIo {
+public:
+  CasStream() : m_previous(Board::install(this)) { EXPECT_EQ(::pipe2(m_ends, O_NONBLOCK), 0); }
+  ~CasStream() override {
+    Board::install(m_previous);
+    ::close(m_ends[1]);
+  }
+  // The read end goes to the opener, which closes it.
+  int open(char const* path, int) override { return std::string_view(path) == Board::kE1Cas ? m_ends[0] : -1; }
+  int writer() const { return m_ends[1]; }
+
+private:
+  Board::Io* m_previous;
+  int m_ends[2] = {-1, -1};
+};
+
+TEST_F(E1CtlTest, RecordsQueuedOnAStreamDeviceComeOneByOne) {
+  CasStream stream;
+  connect();
+  Board::CasChannel const three[3] = {{0, 1, 2, 3, {}}, {1, 4, 5, 6, {}}, {2, 7, 8, 9, {}}};
+  ASSERT_EQ(::write(stream.writer(), three, sizeof three), static_cast<ssize_t>(sizeof three));
+  EXPECT_EQ(cas_signals(run_for(50)), (Strings{"{0, 1, 2, 3}", "{1, 4, 5, 6}", "{2, 7, 8, 9}"}));
 }
 
 }  // namespace
