@@ -62,6 +62,7 @@ RtpSlot::RtpSlot(int channel, Fd rtp, Board::rtp_connection_params const& params
 RtpSlot::~RtpSlot() {
   send(RTPC::BYE(params.ssrc, "session end"));
   rtcp.close();
+  if (!holdsChannel) return;
   Hardware::TonecReceiver::CleanBeforeDestroy();
   Hardware::DSProcReceiver::CleanBeforeDestroy();
 }
@@ -101,7 +102,7 @@ bool RtpSlot::IBeforeDestroy() {
   // The watch holds a descriptor of the session too: the session closes with both.
   rtpEvent.Release();
   rtp.close();
-  HwMux::instance().Disable(channel);
+  if (holdsChannel) HwMux::instance().Disable(channel);
   return true;
 }
 

@@ -13,6 +13,7 @@
 #include <netinet/in.h>
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 
 #include "foundation/board_requests.h"
@@ -45,8 +46,8 @@ public:
   bool IOnInputStream() override;
   void IOnOutputRelease() override {}
   void IOnInputRelease() override;
-  int IGetTransmitChannel() override { return channel; }
-  int IGetReceiveChannel() override { return channel; }
+  int IGetTransmitChannel() override { return holdsChannel ? channel : -1; }
+  int IGetReceiveChannel() override { return holdsChannel ? channel : -1; }
   std::string GetName() const override { return "rtp"; }
 
   // Each 1 on success, 0 on failure (logged).
@@ -80,13 +81,20 @@ protected:
   unsigned lbrcPayload;
   bool transmitting = false;
   bool transmissionDependOnSQU = false;
+  // False while no session holds `channel` (a restart that failed): it may be another
+  // slot's by now.
+  bool holdsChannel = true;
+  // Packet detection's time-out while it is on: every new session gets it again.
+  std::optional<std::uint32_t> pdTimeout;
 
 private:
   friend class RtpFactory;  // switches the echo canceller of a slot it makes
 
   // The codec change of `tx_pt` (encoder) or `rx_pt` (decoder); false when the restart
-  // failed.
+  // failed, the old payload and session then back in place where the driver allows.
   bool changeCodec(bool encoder, LGCP::IoctlParams const& request);
+  // Packet detection on the current session: the request's result.
+  int setPD(std::uint32_t timeout);
 };
 
 class RtpFactory : public SlotFactory {

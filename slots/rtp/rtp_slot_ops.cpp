@@ -48,14 +48,19 @@ void RtpSlot::OnRtpEvent(int, short revents) {
                                            });
 }
 
+int RtpSlot::setPD(std::uint32_t timeout) {
+  Board::rtp_pd_params record = Board::pd_params(timeout);
+  return Board::io().ioctl(rtp.lowlevel_fd(), Board::RTP_SET_EVENT_PD, &record);
+}
+
 int RtpSlot::enablePD(LGCP::PDParams const& pd) {
   int const timeout = pd.get_timeout().getValue();
-  Board::rtp_pd_params record = Board::pd_params(static_cast<std::uint32_t>(timeout));
-  if (Board::io().ioctl(rtp.lowlevel_fd(), Board::RTP_SET_EVENT_PD, &record) == -1) {
+  if (setPD(static_cast<std::uint32_t>(timeout)) == -1) {
     Hardware::ErrnoSuffix const error;
     std::cerr << ext::header(this) << "RTP SET EVENT PD fail:" << error << std::endl;
     return 0;
   }
+  pdTimeout = static_cast<std::uint32_t>(timeout);
   std::clog << ext::header(this) << "RTP SET EVENT PD timeout=" << std::dec << timeout << std::endl;
   return 1;
 }
@@ -67,6 +72,7 @@ int RtpSlot::disablePD() {
     std::cerr << ext::header(this) << "RTP RESET EVENT PD fail:" << error << std::endl;
     return 0;
   }
+  pdTimeout.reset();
   std::clog << ext::header(this) << "RTP RESET EVENT PD" << std::endl;
   return 1;
 }
@@ -84,15 +90,18 @@ int RtpSlot::restart() {
   // with `rtp` and gives its channel back for the new one.
   rtpEvent.Release();
   rtp.close();
+  holdsChannel = false;
   Fd session(Board::io().open(GetRtpDevName(), O_RDONLY));
   if (!session) return 0;
   if (Board::io().ioctl(session.lowlevel_fd(), Board::RTP_BEGIN_SESSION, &params) < 0) return 0;
   Board::rtp_channel_info info{channel, -1, -1, 0};
   if (Board::io().ioctl(session.lowlevel_fd(), Board::RTP_ADD_CHANNEL, &info) < 0) return 0;
   rtp = std::move(session);
+  holdsChannel = true;
   rtpEvent.Schedule(rtp, POLLIN);
-  // A new session sends only once told to: a slot that was transmitting goes on.
+  // A new session sends and detects packets only once told to: the slot goes on as it was.
   if (transmitting) Board::io().ioctl_value(rtp.lowlevel_fd(), Board::RTP_TX_START, 0);
+  if (pdTimeout) setPD(*pdTimeout);
   return 1;
 }
 
@@ -100,18 +109,26 @@ bool RtpSlot::changeCodec(bool encoder, LGCP::IoctlParams const& request) {
   LGCP::CodecMode::NamedNumber const mode = encoder ? request.get_encoder_mode() : request.get_decoder_mode();
   unsigned const payload = translate_payload(mode);
   if (encoder) std::clog << ext::header(this) << "do restart RTP session (change tx payload):" << request;
-  if (payload == (encoder ? params.tx_pt : params.rx_pt)) {
+  unsigned const previous = encoder ? params.tx_pt : params.rx_pt;
+  if (payload == previous) {
     if (encoder) std::clog << " - Nothing to do" << std::endl;
     return true;
   }
-  if (encoder)
-    params.tx_pt = static_cast<std::uint16_t>(payload);
-  else
-    params.rx_pt = static_cast<std::uint16_t>(payload);
+  auto const use = [&](unsigned type) {
+    if (encoder)
+      params.tx_pt = static_cast<std::uint16_t>(type);
+    else
+      params.rx_pt = static_cast<std::uint16_t>(type);
+  };
+  use(payload);
   if (restart()) {
     if (encoder) std::clog << " - OK" << std::endl;
     return true;
   }
+  // The failed session gave the channel back: the old one takes it again before another
+  // create can.
+  use(previous);
+  restart();
   // The progress line ends before the failure line, which goes to another stream.
   if (encoder) std::clog << std::endl;
   std::cerr << ext::header(this) << "fail to restart RTP session!" << std::endl;

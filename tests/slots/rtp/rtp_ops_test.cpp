@@ -186,22 +186,25 @@ TEST_F(RtpOpsTest, TransmissionFollowsTheInputStream) {
   EXPECT_EQ(requests("/dev/rtp", "ioctl tx-stop"), Lines{"/dev/rtp ioctl tx-stop value=0x0"});
 }
 
-TEST_F(RtpOpsTest, ACodecChangeBeginsTheSessionAgainAndKeepsItTransmittingAndWatched) {
+TEST_F(RtpOpsTest, ACodecChangeBeginsTheSessionAgainAndKeepsItTransmittingDetectingAndWatched) {
   make_slot();
   feed_slot();
+  ASSERT_TRUE(is_success(ioctl(4, 7, [](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(500); }).at(0)));
   stand_in("clear");
+  streams.clear();
   EXPECT_EQ(watches(), "1");
   ASSERT_TRUE(is_success(codec(10, true, LGCP::CodecMode::lbrc).at(0)));
   Lines const sequence = requests("/dev/rtp");
-  ASSERT_EQ(sequence.size(), 5u) << ::testing::PrintToString(sequence);
+  ASSERT_EQ(sequence.size(), 6u) << ::testing::PrintToString(sequence);
   EXPECT_EQ(sequence[0], "/dev/rtp close") << "the old session goes first, giving its channel back";
   EXPECT_EQ(sequence[1], "/dev/rtp open flags=O_RDONLY");
   EXPECT_NE(sequence[2].find(" rx_pt=18 tx_pt=18 "), std::string::npos) << sequence[2];
   EXPECT_EQ(sequence[3], "/dev/rtp ioctl add-channel tdm=2048 dev_no=-1 chn=-1 got=2048");
   EXPECT_EQ(sequence[4], "/dev/rtp ioctl tx-start value=0x0") << "the connected slot goes on sending";
+  EXPECT_NE(sequence[5].find("/dev/rtp ioctl pd-set timeout=500"), std::string::npos) << sequence[5];
   EXPECT_EQ(stand_in("state rtp"), (Lines{"sessions=1 channels=2048", "ok"}));
   EXPECT_NE(stand_in("state rtp 2048").at(0).find(" tx_pt=18 ssrc="), std::string::npos);
-  EXPECT_NE(stand_in("state rtp 2048").at(0).find(" transmitting=yes "), std::string::npos);
+  EXPECT_NE(stand_in("state rtp 2048").at(0).find(" transmitting=yes pd=500"), std::string::npos);
   EXPECT_NE(streams.log().find("rtp[2048]: do restart RTP session (change tx payload):"), std::string::npos);
   EXPECT_NE(streams.log().find(" - OK\n"), std::string::npos);
   EXPECT_EQ(watches(), "1") << "the watch moved to the new session";
@@ -224,10 +227,13 @@ TEST_F(RtpOpsTest, ACodecChangeBeginsTheSessionAgainAndKeepsItTransmittingAndWat
   EXPECT_EQ(said(), "");
   EXPECT_EQ(requests("/dev/rtp"), Lines{});
 
-  // The decoder's change restarts silently.
-  ASSERT_TRUE(is_success(codec(13, false, LGCP::CodecMode::alaw).at(0)));
+  // The decoder's change restarts silently; detection switched off stays off.
+  ASSERT_TRUE(is_success(ioctl(13, 7, [](LGCP::IoctlParams& p) { p.select_pd_disable(); }).at(0)));
+  streams.clear();
+  ASSERT_TRUE(is_success(codec(14, false, LGCP::CodecMode::alaw).at(0)));
   EXPECT_EQ(said(), "");
   EXPECT_NE(stand_in("state rtp 2048").at(0).find(" rx_pt=8 tx_pt=18 "), std::string::npos);
+  EXPECT_EQ(requests("/dev/rtp", "ioctl pd-set"), Lines{});
 }
 
 TEST_F(RtpOpsTest, AnUnconnectedSlotsNewSessionStaysSilent) {
@@ -237,8 +243,11 @@ TEST_F(RtpOpsTest, AnUnconnectedSlotsNewSessionStaysSilent) {
   EXPECT_NE(stand_in("state rtp 2048").at(0).find(" transmitting=no "), std::string::npos);
 }
 
-TEST_F(RtpOpsTest, AFailedRestartIsRefusedLeavesNothingWatchedAndTheSlotCanGo) {
+TEST_F(RtpOpsTest, AFailedRestartIsRefusedAndTheOldSessionTakesItsChannelAgain) {
   make_slot();
+  feed_slot();
+  ASSERT_TRUE(is_success(ioctl(4, 7, [](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(500); }).at(0)));
+  streams.clear();
   // Both streams into one buffer, as in the daemon's log: the lines must not merge.
   std::stringstream both;
   std::streambuf* const log = std::clog.rdbuf(both.rdbuf());
@@ -252,16 +261,40 @@ TEST_F(RtpOpsTest, AFailedRestartIsRefusedLeavesNothingWatchedAndTheSlotCanGo) {
   EXPECT_TRUE(text.starts_with("rtp[2048]: do restart RTP session (change tx payload):encoder-mode : ulaw\n"
                                "rtp[2048]: fail to restart RTP session!\n"))
       << text;
-  EXPECT_EQ(stand_in("state rtp"), (Lines{"sessions=0 channels=", "ok"})) << "the old session is closed";
+  EXPECT_EQ(stand_in("state rtp"), (Lines{"sessions=1 channels=2048", "ok"}));
+  EXPECT_NE(stand_in("state rtp 2048").at(0).find(" rx_pt=18 tx_pt=8 ssrc="), std::string::npos)
+      << "the old payload";
+  EXPECT_NE(stand_in("state rtp 2048").at(0).find(" transmitting=yes pd=500"), std::string::npos);
+  EXPECT_EQ(watches(), "1");
+
+  // Another create gets another channel; the same change again is made.
+  ASSERT_TRUE(is_success(create(11, 8, {}).at(0)));
+  EXPECT_EQ(stand_in("state rtp"), (Lines{"sessions=2 channels=2048,2049", "ok"}));
+  streams.clear();
+  ASSERT_TRUE(is_success(codec(12, true, LGCP::CodecMode::ulaw).at(0)));
+  EXPECT_NE(streams.log().find(" - OK\n"), std::string::npos) << streams.log();
+  EXPECT_NE(stand_in("state rtp 2048").at(0).find(" tx_pt=0 "), std::string::npos);
+}
+
+TEST_F(RtpOpsTest, ASlotWhoseOldSessionCannotComeBackLeavesItsChannelAlone) {
+  make_slot();
+  feed_slot();
+  ASSERT_TRUE(is_success(ioctl(4, 7, [](LGCP::IoctlParams& p) { p.select_dtmf_enable(true); }).at(0)));
+  test::switch_board().fail("/dev/rtp", "open", EMFILE, BoardSim::Repeat::always);
+  auto const got = codec(10, false, LGCP::CodecMode::ulaw);
+  test::switch_board().clear_faults();
+  EXPECT_EQ(error_of(got.at(0)), LGCP::ErrorCause::unsupported);
+  EXPECT_EQ(stand_in("state rtp"), (Lines{"sessions=0 channels=", "ok"}));
   EXPECT_EQ(watches(), "0") << "nothing left to watch";
 
-  // A pass of the loop reads nothing; the destroy is still answered.
+  // The channel is the next create's: the old slot's destroy leaves it and its receivers be.
+  ASSERT_TRUE(is_success(create(11, 8, {}).at(0)));
   stand_in("clear");
-  test::run_until([] { return false; }, 50);
-  EXPECT_EQ(requests("/dev/rtp", "read"), Lines{});
-  auto const destroyed = command(11, 7, [](LGCP::Command& c) { c.select_destroy(); });
-  EXPECT_TRUE(is_success(destroyed.at(0)));
-  EXPECT_EQ(ioctls("/dev/hal"), Lines{"/dev/hal ioctl disable output=2048"});
+  ASSERT_TRUE(is_success(command(12, 7, [](LGCP::Command& c) { c.select_destroy(); }).at(0)));
+  EXPECT_EQ(ioctls("/dev/hal"), Lines{});
+  EXPECT_EQ(ioctls("/dev/dtmf"), Lines{});
+  EXPECT_EQ(ioctls("/dev/dsp"), Lines{});
+  EXPECT_EQ(stand_in("state rtp"), (Lines{"sessions=1 channels=2048", "ok"}));
 }
 
 TEST_F(RtpOpsTest, DriverEventsBecomeSignalsAndShortRecordsEndTheRound) {
