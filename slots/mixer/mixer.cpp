@@ -149,7 +149,8 @@ TdmOutput* Mixer::New(LGCP::MixerOutParams const& params) {
 
 void Mixer::Release(TdmInput& slot) {
   slot.StopDigits();
-  if (slot.m_summator >= 0) {
+  // The unit listed under this number now owns the links of these channels.
+  if (slot.m_summator >= 0 && !Successor()) {
     Board::mix_rx_param link{tdm_slot(m_id, slot.m_summator), tdm_slot(m_id, slot.channel()), 0};
     if (mixer_ctl(Board::MIX_RX_REMOVE, &link) < 0) {
       Errno const error;
@@ -164,9 +165,11 @@ void Mixer::Release(TdmOutput& slot) {
   slot.StopDigits();
   // A tone left on would sound into the next slot on this timeslot.
   if (slot.tone_on()) slot.StopTone();
-  std::clog << ext::header(this) << "clear tdm output " << slot.channel() << std::endl;
-  Board::mix_slot clear = tdm_slot(m_id, slot.channel());
-  mixer_ctl(Board::MIX_RX_CLEAR, &clear);
+  if (!Successor()) {
+    std::clog << ext::header(this) << "clear tdm output " << slot.channel() << std::endl;
+    Board::mix_slot clear = tdm_slot(m_id, slot.channel());
+    mixer_ctl(Board::MIX_RX_CLEAR, &clear);
+  }
   UnRegister(&slot);
 }
 
@@ -200,11 +203,23 @@ void Mixer::CheckForDestroy() {
   if (m_slots.empty() && m_dead) delete this;
 }
 
+Mixer const* Mixer::Successor() const { return m_dead ? MixerFactory::instance().findMixer(m_id) : nullptr; }
+
 bool Mixer::HasInputOn(int channel) const {
-  return std::any_of(m_slots.begin(), m_slots.end(), [channel](MixerSlot* slot) {
+  bool const own = std::any_of(m_slots.begin(), m_slots.end(), [channel](MixerSlot* slot) {
     auto const* input = dynamic_cast<TdmInput const*>(slot);
     return input && input->channel() == channel;
   });
+  Mixer const* const listed = Successor();
+  return own || (listed && listed->HasInputOn(channel));
+}
+
+bool Mixer::SuccessorHolds(int timeslot) const {
+  Mixer const* const listed = Successor();
+  return listed && std::any_of(listed->m_slots.begin(), listed->m_slots.end(), [timeslot](MixerSlot* slot) {
+           auto const* tdm = dynamic_cast<TdmSlot const*>(slot);
+           return tdm && tdm->timeslot() == timeslot;
+         });
 }
 
 }  // namespace Mixer

@@ -60,14 +60,21 @@ public:
   MixerSlot* Register(MixerSlot* slot);
   void UnRegister(MixerSlot* slot);
   void CheckForDestroy();
-  // Whether a mixer input of this unit receives on the channel.
+  // Whether a mixer input of this unit, or of the unit listed under its number once it
+  // is dead, receives on the channel.
   bool HasInputOn(int channel) const;
+  // Whether this unit is dead and a slot of the unit listed under its number is on the
+  // timeslot.
+  bool SuccessorHolds(int timeslot) const;
   std::vector<MixerSlot*> const& slots() const { return m_slots; }
 
   // Unit objects alive in the process, dead ones held by their slots included.
   static unsigned instances() { return s_instances; }
 
 private:
+  // Once this unit is dead, the unit listed under its number, if any: its conference is
+  // on the same channels and sums.
+  Mixer const* Successor() const;
   // The channel's number when it is a TDM channel within the units' channel count, else -1.
   static int TdmChannel(LGCP::MixerChannel const& channel);
   // MIX_RX_ADD of {rx, tx, gain}; false, with its line, when it failed.

@@ -50,7 +50,7 @@ std::optional<bool> TdmSlot::CommonIoctl(LGCP::IoctlParams const& params) {
 }
 
 bool TdmInput::IBeforeDestroy() {
-  HwMux::instance().Disable(timeslot());
+  if (!m_mixer.SuccessorHolds(timeslot())) HwMux::instance().Disable(timeslot());
   m_mixer.Release(*this);
   return true;
 }

@@ -148,6 +148,30 @@ TEST_F(MixerTest, AVanishedUnitTellsItsSlotsAndGoesWithTheLastOfThem) {
   EXPECT_EQ(destroy(14, 13), -1);
 }
 
+TEST_F(MixerTest, TheSlotsOfAVanishedUnitLeaveTheConferenceOfItsSuccessorAlone) {
+  set_unit(3, 4, 4, 512);
+  ASSERT_EQ(units(1), std::vector<int>{3});
+  ASSERT_EQ(answer(mixer_test::create_output(2, 11, 3, tdm(1))), -1);
+  ASSERT_EQ(answer(mixer_test::create_input(3, 10, 3, tdm(2), tdm(1))), -1);
+  remove_unit(3);
+  ASSERT_EQ(aborted(query(4, 2)), (std::vector<int>{11, 10}));
+  set_unit(3, 4, 4, 512);
+  ASSERT_EQ(units(5), std::vector<int>{3});
+  // The new conference on the same channels: channel 2 summed into channel 1, both fed.
+  ASSERT_EQ(answer(mixer_test::create_output(6, 13, 3, tdm(1), {{tdm(2), 5}})), -1);
+  ASSERT_EQ(answer(mixer_test::create_input(7, 14, 3, tdm(1))), -1);
+  ASSERT_EQ(answer(mixer_test::create_input(8, 15, 3, tdm(2))), -1);
+
+  test::switch_board().clear_requests();
+  EXPECT_EQ(destroy(9, 11), -1);
+  EXPECT_EQ(destroy(10, 10), -1);
+  EXPECT_EQ(requests(Board::kMixer), std::vector<std::string>{});
+  EXPECT_EQ(board("state mixer 3 1")[0], "sum 3/1: 2@5");
+  for (std::string const& request : requests(Board::kHal, "ioctl disable"))
+    EXPECT_TRUE(request.find("output=513") == std::string::npos && request.find("output=514") == std::string::npos)
+        << request;
+}
+
 TEST_F(MixerTest, AUnitOfManyChannelsCountsAsOf1024) {
   set_unit(9, 5000, 8, 0);
   test::switch_board().clear_requests();
