@@ -1,5 +1,7 @@
 #include "slots/ext/ext_slot.h"
 
+#include <iostream>
+
 #include "hardware/hw_mux.h"
 
 bool ExtSlot::IBeforeDestroy() {
@@ -29,6 +31,13 @@ ExtFactory& ExtFactory::instance() {
 Slot* ExtFactory::INewSlot(LGCP::CreateParams const& params) {
   if (!params.ext_isSelected()) return nullptr;
   LGCP::ExtParams const& ext = params.get_ext();
+  // Below the shared buses lie the board's own switch outputs, the trunks' among them.
+  for (ASN1::INTEGER const* offset : {&ext.get_transmitter(), &ext.get_receiver()}) {
+    if (offset->getValue() < 0) {
+      std::cerr << "ext: negative offset " << offset->getValue() << " refused" << std::endl;
+      return nullptr;
+    }
+  }
   // In unsigned arithmetic: any offset gives a number, and no signed overflow.
   auto const port = [](ASN1::INTEGER const& offset) {
     return static_cast<unsigned>(offset.getValue()) + static_cast<unsigned>(HwMux::kBusPortBase);

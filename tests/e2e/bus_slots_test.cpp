@@ -12,6 +12,7 @@ namespace {
 
 using namespace e2e;
 
+constexpr int kInsufficientResources = 1;
 constexpr int kSlotNotExists = 3;
 constexpr int kConnectFail = 9;
 constexpr int kQuietMs = 300;
@@ -152,6 +153,12 @@ void ext_scene(Daemon& daemon, Controller& c, test::BoardSimClient& board, test:
   auto const disables = board.requests("hal", "ioctl disable");
   f.check(in_order(disables, {"/dev/hal ioctl disable output=108192"}), "slot 9's receive port disabled");
   f.check(in_order(disables, {"/dev/hal ioctl disable output=108193"}), "slot 10's receive port disabled");
+
+  // Offsets below the shared buses would name the board's own outputs, slot 3's among them.
+  answered(c, f, create_ext(21, 11, 0, 37 - 8192), "ext {0, 37 - 8192} on slot 11", kInsufficientResources);
+  answered(c, f, create_ext(22, 11, -1, 0), "ext {-1, 0} on slot 11", kInsufficientResources);
+  f.check(daemon.wait_output("ext: negative offset -8155 refused\n"), "the receiver's offset named");
+  f.check(daemon.wait_output("ext: negative offset -1 refused\n"), "the transmitter's offset named");
 }
 
 TEST(BusSlots, MapSlotsOwnTheirPorts) { EXPECT_EQ(with_daemon(map_scene), ""); }
