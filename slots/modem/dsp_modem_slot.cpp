@@ -6,10 +6,10 @@
 
 #include "foundation/board_io.h"
 #include "foundation/board_requests.h"
+#include "foundation/child_exec.h"
 #include "foundation/ext.h"
 #include "hardware/device_names.h"
 #include "schemas/base.h"
-#include "slots/modem/child_exec.h"
 #include "slots/modem/modem_factory.h"
 
 namespace {
@@ -133,7 +133,8 @@ void DspModemSlot::RunFaxSender(Fd& local) {
   // Both handles go before the fork: the fax program takes the modem.
   m_device.close();
   local.close();
-  pid_t const pid = ModemChild::Start(args, {true, 0, "executing fax transfer\n", true});
+  pid_t const pid =
+      ChildExec::Start(args, {.pause = true, .seconds = 0, .say = "executing fax transfer\n", .say_failure = true});
   if (pid < 0) return Fail("vfork fail: ");
   m_pid = pid;
   m_child.Bind(this, &DspModemSlot::on_fax_terminate);
@@ -148,7 +149,8 @@ void DspModemSlot::RunFaxReceiver() {
   std::vector<std::string> const args = FaxReceiverArguments(m_modem, std::time(nullptr));
   // The set-up's own handle lasts until the child execs: then the modem is free.
   m_device.close();
-  if (ModemChild::Start(args, {true, 1, "executing\n", true}) < 0) return Fail("vfork fail: ");
+  if (ChildExec::Start(args, {.pause = true, .seconds = 1, .say = "executing\n", .say_failure = true}) < 0)
+    return Fail("vfork fail: ");
   std::clog << ext::header(this) << "fax receiver executed";
   PutModem(std::clog);
   std::clog << std::endl;

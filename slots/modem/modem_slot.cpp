@@ -6,10 +6,10 @@
 #include <iostream>
 #include <unistd.h>
 
+#include "foundation/child_exec.h"
 #include "foundation/ext.h"
 #include "foundation/fd.h"
 #include "schemas/base.h"
-#include "slots/modem/child_exec.h"
 #include "slots/modem/modem_factory.h"
 
 namespace {
@@ -62,7 +62,7 @@ std::vector<std::string> ModemSlot::PppdArguments(TERM::ModemParams const& param
 
 void ModemSlot::pppd_exec(char const* device, char const* options) {
   if (m_pid != -1) return;
-  pid_t const pid = ModemChild::Start(PppdArguments(m_params, device, options));
+  pid_t const pid = ChildExec::Start(PppdArguments(m_params, device, options));
   if (pid < 0) {
     Fail("vfork fail: ");
     return;

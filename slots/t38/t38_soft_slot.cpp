@@ -12,6 +12,7 @@
 
 #include "foundation/board_io.h"
 #include "foundation/board_requests.h"
+#include "foundation/child_exec.h"
 #include "foundation/ext.h"
 #include "foundation/fd.h"
 
@@ -94,22 +95,7 @@ Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params) {
   }
   std::clog << ext::header(this) << "args for run t38 daemon:" << std::endl;
   for (std::size_t i = 0; i < args.size(); ++i) std::clog << ext::header(this) << "arg[" << i << "]=" << args[i] << std::endl;
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
-  int const descriptor = fd.lowlevel_fd();
-  pid_t const pid = ::fork();
-  if (pid == 0) {
-    // The daemon may have other threads: the child allocates, locks and logs nothing,
-    // and leaves by _exit, never running the parent's static destructors.
-    if (descriptor == 0)
-      ::fcntl(0, F_SETFD, ::fcntl(0, F_GETFD) & ~FD_CLOEXEC);
-    else
-      ::dup2(descriptor, 0);
-    ::execv(kProgram, argv.data());
-    ::_exit(kExecFailed);
-  }
+  pid_t const pid = ChildExec::Start(args, {.input = fd.lowlevel_fd(), .exec_failed = kExecFailed});
   if (pid < 0) return nullptr;
   std::clog << ext::header(this) << "t38 daemon[" << std::dec << pid << "] successfully started" << std::endl;
   // The parent's copy of the channel closes on return; the child keeps the channel.

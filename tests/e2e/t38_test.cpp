@@ -1,19 +1,22 @@
 // Software T.38 slots in server-sim, driven over TCP, with the relay program's stand-in
 // installed at its fixed path in the scene: the relay's command line and channel, its
-// end as an abort, a destroy while it runs, a relay that cannot start, and the count of
-// relays in the resources report.
+// end as an abort, a destroy while it runs, a relay that cannot start, the count of
+// relays in the resources report, and creates and destroys sent back to back.
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include "tests/e2e/channel_scene.h"
 #include "tests/server/channel_commands.h"
+#include "tests/support/install_program.h"
 
 namespace {
 
@@ -43,6 +46,21 @@ std::vector<int> started_pids(std::string const& output) {
   for (std::size_t at = output.find(mark); at != std::string::npos; at = output.find(mark, at + 1))
     pids.push_back(std::atoi(output.c_str() + at + mark.size()));
   return pids;
+}
+
+// How many processes have `parent` as theirs.
+int children_of(pid_t parent) {
+  int n = 0;
+  std::error_code error;
+  for (auto const& entry : std::filesystem::directory_iterator("/proc", error)) {
+    std::string const stat = read_file(entry.path().string() + "/stat");
+    std::size_t const end = stat.rfind(')');
+    int ppid = 0;
+    char state = 0;
+    if (end != std::string::npos && std::sscanf(stat.c_str() + end + 1, " %c %d", &state, &ppid) == 2 && ppid == parent)
+      ++n;
+  }
+  return n;
 }
 
 TEST(T38Soft, RelaysRunEndAndFailAsChildrenOfTheDaemon) {
@@ -137,6 +155,28 @@ TEST(T38Soft, RelaysRunEndAndFailAsChildrenOfTheDaemon) {
     f.check(r && report && report->get_pdu().get_signal().get_query().get_t38_instances().getValue() == 0,
             "t38-instances 0 without the program");
     f.check(daemon.wait_output("t38: can't detect T38 resources\n"), "and why");
+
+    // Creates and destroys back to back: a destroy that comes before the relay runs still
+    // ends it, and its channel comes back.
+    f.equal(test::install_program(T38_PROGRAM, kProgram), "", "the program again");
+    board.ok("clear");
+    for (int slot = 20; slot < 32; ++slot) {
+      c.send(lgcp_test::create_t38soft(2 * slot, slot, relay(slot, {"wait"})));
+      c.send(destroy(2 * slot + 1, slot));
+    }
+    for (int seq = 40; seq < 64; ++seq) {
+      auto const r = c.response(seq);
+      f.check(r && is_success(*r), "command " + std::to_string(seq) + " succeeds");
+    }
+    f.check(eventually([&] { return children_of(daemon.pid()) == 0; }, 10000),
+            "no relay is left: " + std::to_string(children_of(daemon.pid())));
+    auto const taken = board.requests("mcc/ctl", "ioctl MCC_TIMESLOT");
+    f.equal(taken.size(), 12u, "twelve channels were taken");
+    for (std::string const& line : taken) {
+      std::string const channel = line.substr(line.find("result=") + 7);
+      f.check(eventually([&] { return !board.command("state mcc/ctl " + channel).back().starts_with("ok"); }),
+              "channel " + channel + " is free");
+    }
   });
   EXPECT_EQ(failed, "");
 }

@@ -1,11 +1,13 @@
-#include "slots/modem/child_exec.h"
+#include "foundation/child_exec.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
 
-namespace ModemChild {
+namespace ChildExec {
 
 namespace {
 
@@ -52,9 +54,14 @@ pid_t Start(std::vector<std::string> const& args, Steps const& steps) {
   ::sigprocmask(SIG_SETMASK, &previous, nullptr);
   if (steps.pause) ::sleep(steps.seconds);
   if (steps.say) say(steps.say);
+  // dup2 onto itself would leave close-on-exec set.
+  if (steps.input == 0)
+    ::fcntl(0, F_SETFD, ::fcntl(0, F_GETFD) & ~FD_CLOEXEC);
+  else if (steps.input > 0)
+    ::dup2(steps.input, 0);
   ::execv(path, argv.data());
   if (steps.say_failure) say("fail to exec!\n");
-  ::_exit(2);
+  ::_exit(steps.exec_failed);
 }
 
-}  // namespace ModemChild
+}  // namespace ChildExec
