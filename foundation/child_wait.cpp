@@ -45,6 +45,10 @@ void ChildWait::Activate() {
   if (ChildWaitService* const service = ChildWaitService::childWaitService) service->Activate();
 }
 
+void ChildWait::HandOut() {
+  if (ChildWaitService* const service = ChildWaitService::childWaitService) service->HandOut();
+}
+
 ChildWaitService::~ChildWaitService() {
   m_event.Release();
   while (ChildWait* const wait = m_waits.remove_from_head()) wait->m_service = nullptr;
@@ -111,4 +115,8 @@ void ChildWaitService::OnChildEvent(int fd, short revents) {
       break;
     }
   }
+}
+
+void ChildWaitService::HandOut() {
+  if (m_event.IsActive()) OnChildEvent(m_event.lowlevel_fd(), POLLIN);
 }

@@ -78,6 +78,8 @@ public:
   static void Cleanup();
   // Starts catching SIGCHLD; the server calls it once before its loop runs.
   static void Activate();
+  // Hands out the exit records already written, for a caller that holds the loop.
+  static void HandOut();
 
 private:
   friend class ChildWaitService;
@@ -105,6 +107,7 @@ public:
   static void SigChldHandlerWrapper(int signo, siginfo_t* info, void* context);
   void SigChldHandler();
   void OnChildEvent(int fd, short revents);
+  void HandOut();
 
   static ChildWaitService* childWaitService;
 

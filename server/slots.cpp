@@ -4,6 +4,7 @@
 #include <iostream>
 #include <thread>
 
+#include "foundation/child_wait.h"
 #include "server/connect.h"
 #include "server/slot.h"
 #include "server/slot_factory.h"
@@ -158,12 +159,14 @@ void Slots::on_release(Slot* slot) {
   }
   // Links made to the slot while it was releasing go before it does.
   DisconnectAll(slot);
-  if (slot->HasToken()) delayedSuccess(static_cast<unsigned>(slot->GetId()), slot->GetToken());
+  bool const set_aside = std::find(m_waiting.begin(), m_waiting.end(), slot) != m_waiting.end();
+  if (slot->HasToken() && !set_aside) delayedSuccess(static_cast<unsigned>(slot->GetId()), slot->GetToken());
   Delete(slot);
 }
 
 void Slots::Delete(Slot* slot) {
   m_live.erase(std::remove(m_live.begin(), m_live.end(), slot), m_live.end());
+  m_waiting.erase(std::remove(m_waiting.begin(), m_waiting.end(), slot), m_waiting.end());
   int const id = slot->GetId();
   if (id >= 0 && static_cast<unsigned>(id) < kSlotCount && m_table[id] == slot) m_table[id] = nullptr;
   if (SlotFactory* const factory = slot->GetSlotFactory()) factory->Remove(slot);
@@ -171,17 +174,20 @@ void Slots::Delete(Slot* slot) {
 }
 
 void Slots::OnDisconnect() {
-  std::vector<Slot*> waiting;
   while (!m_live.empty()) {
     Slot* const slot = m_live.front();
     if (slot->is_releasing() || !Destroy(slot)) {
       m_live.erase(m_live.begin());
-      waiting.push_back(slot);
+      m_waiting.push_back(slot);
     }
   }
   std::this_thread::sleep_for(m_release_pause);
+  // A child that ended in the pause is known to have ended before its slot goes: that
+  // slot releases itself here, and leaves the waiting list as it does.
+  ChildWait::HandOut();
   // Set aside slots go without an answer, and with every link and entry to them.
-  for (Slot* slot : waiting) {
+  while (!m_waiting.empty()) {
+    Slot* const slot = m_waiting.front();
     DisconnectAll(slot);
     Delete(slot);
   }

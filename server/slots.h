@@ -42,11 +42,14 @@ private:
   void Answer(bool ok, LGCP::ErrorCause::NamedNumber cause);
   // The disconnect steps of a destroy: the slot's input and every receiver.
   static void DisconnectAll(Slot* slot);
-  // Removes the slot from the table, the live list and its factory, and deletes it.
+  // Removes the slot from the table, the live and waiting lists and its factory, and
+  // deletes it.
   void Delete(Slot* slot);
 
   Slot* m_table[kSlotCount] = {};
   std::vector<Slot*> m_live;
+  // Slots whose release had not finished when the controller went, until they go too.
+  std::vector<Slot*> m_waiting;
   // The slot inside BeforeDestroy(), and whether it released at once from in there.
   Slot* m_destroying = nullptr;
   bool m_released_inline = false;

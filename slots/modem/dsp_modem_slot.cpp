@@ -35,6 +35,8 @@ std::uint32_t ModeBit(int mode) {
 DspModemSlot::~DspModemSlot() {
   unbind();
   m_device.close();
+  // Here, not in the base: the kill line names this family.
+  pppd_kill();
 }
 
 void DspModemSlot::unbind() {

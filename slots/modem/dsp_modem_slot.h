@@ -18,7 +18,7 @@
 class DspModemSlot : public ModemSlot {
 public:
   explicit DspModemSlot(TERM::ModemParams const& params) : ModemSlot(params) {}
-  // Closes the device, then the base kills a child still running.
+  // Closes the device, then kills a child still running.
   ~DspModemSlot() override;
 
   bool IOnOutputStream() override;

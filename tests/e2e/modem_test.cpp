@@ -342,10 +342,19 @@ void ModemRun::fax_receiver() {
 }
 
 void ModemRun::controller_loss(Controller& next) {
-  // 7's PPP daemon still runs: the table sets 7 aside, and deletes it after its pause.
+  // 7's PPP daemon ends on the table's SIGHUP, 13's ignores it: both slots are set aside.
+  set_mode(kPppd, "ignore");
+  f.equal(ask(create_modem(seq(), 13, ModemCreate(""))), "success", "create 13");
+  connect_set_up(13, 4098, "13 to the trunk");
+  next_pppd("slot 13");
+  std::size_t const lost = m_daemon.output().size();
   m_c->close();
-  f.check(m_daemon.wait_output("07:generic-modem: pppd isn't terminated, killing ...\n", 10000),
-          "the set-aside slot is deleted");
+  f.check(m_daemon.wait_output("13:dsp-modem: pppd isn't terminated, killing ...\n", 10000),
+          "the set-aside slot whose program runs is deleted");
+  std::string const said = m_daemon.output().substr(lost);
+  f.check(said.find("07:dsp-modem: pppd terminated with code 0\n") != std::string::npos,
+          "7's program is known to have ended within the pause");
+  f.equal(occurrences(said, "pppd isn't terminated, killing ..."), 1u, "only 13's program is killed");
   std::size_t const before = m_daemon.output().size();
   f.equal(next.connect(kPort), "", "a new controller");
   m_c = &next;
