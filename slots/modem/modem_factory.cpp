@@ -212,11 +212,13 @@ Slot* ModemFactory::INewSlot(LGCP::CreateParams const& params) {
   }
   auto* const slot = new DspModemSlot(modem);
   m_modem_slots.push_back(slot);
+  m_dsp_slots.push_back(slot);
   return slot;
 }
 
 void ModemFactory::ReleaseModemSlot(DspModemSlot* slot) {
   erase<ModemSlot>(m_modem_slots, slot);
+  erase(m_dsp_slots, slot);
 }
 
 void ModemFactory::ReleaseModemSlot(HdlcModemSlot* slot) {

@@ -63,6 +63,7 @@ public:
 
   int modems_found() const { return m_modems_found; }
   std::vector<ModemSlot*> const& modem_slots() const { return m_modem_slots; }
+  std::vector<DspModemSlot*> const& dsp_slots() const { return m_dsp_slots; }
   std::vector<std::string> const& free_interfaces() const { return m_free_interfaces; }
   std::vector<AuthClient*> const& auth_clients() const { return m_auth_clients; }
   bool auth_listening() const { return m_auth_event.IsActive(); }
@@ -73,6 +74,7 @@ private:
   ModemFactory();
   bool holds(std::string const& interface) const;
 
+  std::vector<DspModemSlot*> m_dsp_slots;
   std::vector<HdlcModemSlot*> m_digital_slots;
   // Every live modem slot, in creation order: searched for sessions.
   std::vector<ModemSlot*> m_modem_slots;

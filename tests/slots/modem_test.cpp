@@ -124,6 +124,7 @@ TEST_F(ModemTest, TheFirstStreamSetsTheModemUpOnceAndTheDestroyFreesIt) {
   ASSERT_NE(slot(), nullptr);
   EXPECT_EQ(slot()->modem_id(), 0);
   EXPECT_EQ(ModemFactory::instance().modem_slots().size(), 1u);
+  EXPECT_EQ(ModemFactory::instance().dsp_slots(), std::vector<DspModemSlot*>{slot()});
 
   // The input hook finds the modem set up.
   test::switch_board().clear_requests();
@@ -133,6 +134,7 @@ TEST_F(ModemTest, TheFirstStreamSetsTheModemUpOnceAndTheDestroyFreesIt) {
   EXPECT_EQ(texts(exchange(command(seq(), kModemSlot, [](LGCP::Command& c) { c.select_destroy(); }))),
             std::vector<std::string>{"success"}) << "no program waits";
   EXPECT_TRUE(ModemFactory::instance().modem_slots().empty());
+  EXPECT_TRUE(ModemFactory::instance().dsp_slots().empty());
   EXPECT_EQ(test::modem_model().modems()[0].held, false);
 }
 
