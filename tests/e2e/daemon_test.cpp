@@ -9,6 +9,7 @@
 #include "tests/e2e/controller.h"
 #include "tests/e2e/scene.h"
 #include "tests/support/boardsim_client.h"
+#include "tests/support/child_process.h"
 #include "tests/support/own_process.h"
 
 namespace {
@@ -228,6 +229,21 @@ TEST(EndToEnd, WithoutTheStandInTheRealBinaryStillServes) {
               return f.result();
             }),
             "");
+}
+
+// Nothing in the daemons reads the DTMF table: it is there only if the link keeps it.
+TEST(EndToEnd, BothDaemonsCarryTheDtmfTable) {
+  test::require_tool("nm", "binutils");
+  test::TempDir dir;
+  for (std::string const& program : {server_sim_program(), server_program()}) {
+    int status = 0;
+    test::ChildProcess nm({"nm", "-C", program}, dir / "symbols", dir / "errors");
+    ASSERT_TRUE(nm.wait(60000, &status)) << "nm " << program << " did not end";
+    std::string const symbols = test::read_file(dir / "symbols");
+    EXPECT_EQ(status, 0) << test::read_file(dir / "errors");
+    EXPECT_NE(symbols.find(" Dtmf::tonesValidator\n"), std::string::npos) << program;
+    EXPECT_NE(symbols.find(" Dtmf::freq2\n"), std::string::npos) << program;
+  }
 }
 
 }  // namespace
