@@ -16,6 +16,9 @@ namespace {
 using Guard = std::RecursiveGuard<AuthClient, &AuthClient::CheckDisconnect, &AuthClient::mRecursionLevel>;
 
 constexpr std::uint32_t kShortest = 4;
+// Complete records handled per event: an agent that writes faster than they are read
+// must not hold the loop; poll reports the rest on the next pass.
+constexpr unsigned kRecordsPerEvent = 64;
 
 }  // namespace
 
@@ -39,7 +42,7 @@ void AuthClient::OnSocketEvent(int, short revents) {
   Guard const guard(this);
   if (revents & (POLLERR | POLLHUP)) return OnDisconnect();
   if (!(revents & POLLIN)) return;
-  while (m_socket.is_valid()) {
+  for (unsigned records = 0; m_socket.is_valid() && records < kRecordsPerEvent;) {
     ssize_t const got = ::read(m_socket.lowlevel_fd(), m_read_pos, static_cast<std::size_t>(m_read_end - m_read_pos));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
@@ -56,6 +59,7 @@ void AuthClient::OnSocketEvent(int, short revents) {
     }
     m_read_pos = m_buffer;
     m_read_end = m_buffer + sizeof length;
+    ++records;
     // Its type and session would be what an earlier record left in the buffer.
     if (length < sizeof(attr)) {
       std::cerr << ext::header(&m_factory) << "auth record too short: " << std::dec << length << std::endl;

@@ -14,6 +14,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -465,6 +466,37 @@ TEST(AuthLink, ASendThatCannotCompleteClosesOnlyThatConnection) {
     f.check(b.sees_end(), "B reads the end after what was sent");
     f.equal(l.activate(6), "6 success\n", "activate 6");
     f.equal(test::printable(l.a.read(52)), test::printable(activation_records(0)), "A is served on");
+  }), "");
+}
+
+TEST(AuthLink, APassTakesAtMost64RecordsAndTheNextPassesTheRestInOrder) {
+  EXPECT_EQ(on_auth_link({}, [](AuthLink& l, test::Failures& f) {
+    std::string const header = "modem[4,1]: ";
+    // Records too short count too: 40 of them, 60 requests no slot has, half of one more.
+    std::string bytes, expected;
+    for (int i = 0; i < 40; ++i) {
+      bytes += test::auth_words({4});
+      expected += header + "auth record too short: 4\n";
+    }
+    for (std::uint32_t session = 100; session <= 160; ++session) {
+      bytes += test::auth_request(session, "u", "p");
+      expected += header + "receive auth request for unknown session " + std::to_string(session) + "\n";
+    }
+    std::size_t const split = bytes.size() - 70;
+    // The records each pass handled, as the lines it wrote.
+    std::string per_pass;
+    std::size_t lines = 0;
+    l.poll.before_poll = [&] {
+      std::string const err = l.streams.err();
+      auto const now = static_cast<std::size_t>(std::count(err.begin(), err.end(), '\n'));
+      if (now != lines) per_pass += std::to_string(now - lines) + " ";
+      lines = now;
+    };
+    f.check(l.tell(l.a, bytes.substr(0, split)), "100 records and 70 bytes in one write");
+    f.check(l.tell(l.a, bytes.substr(split)), "the last 70 bytes");
+    l.poll.before_poll = nullptr;
+    f.equal(per_pass, "64 36 1 ", "records per pass");
+    f.equal(l.err(), expected, "every record, in order");
   }), "");
 }
 
