@@ -27,7 +27,10 @@ AuthClient::AuthClient(Fd socket, INet4::Addr const& peer, ModemFactory& factory
   m_event.Bind("AuthClient::OnSocketEvent", &AuthClient::OnSocketEvent, this);
 }
 
-void AuthClient::Activate() { m_event.Schedule(m_socket, POLLIN); }
+bool AuthClient::Activate() {
+  m_event.Schedule(m_socket, POLLIN);
+  return m_event.IsActive();
+}
 
 void AuthClient::OnDisconnect() {
   m_socket.close();

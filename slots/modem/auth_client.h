@@ -26,8 +26,8 @@ public:
   AuthClient(AuthClient const&) = delete;
   AuthClient& operator=(AuthClient const&) = delete;
 
-  // Starts reading.
-  void Activate();
+  // Starts reading; false when the loop could not take the socket.
+  bool Activate();
   // Writes the whole record; false, with the connection closed, when it cannot at once.
   bool Send(attr const* record);
   void OnSocketEvent(int fd, short revents);

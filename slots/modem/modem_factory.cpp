@@ -99,14 +99,18 @@ void ModemFactory::OnSocketEvent(int, short revents) {
     m_accept_pause.OnAcceptFailed(m_auth_event);
     return;
   }
-  AddClient(std::move(socket), peer);
+  // The event said why when it could not take the socket.
+  if (!AddClient(std::move(socket), peer)) return;
   std::cerr << ext::header(this) << "incoming auth connection from " << peer << std::endl;
 }
 
 AuthClient* ModemFactory::AddClient(Fd socket, INet4::Addr const& peer) {
   auto* const client = new AuthClient(std::move(socket), peer, *this);
+  if (!client->Activate()) {
+    delete client;
+    return nullptr;
+  }
   m_auth_clients.push_back(client);
-  client->Activate();
   return client;
 }
 

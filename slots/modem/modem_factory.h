@@ -51,7 +51,8 @@ public:
   void OnSocketEvent(int fd, short revents);
   // A connection has closed: it is deleted.
   void OnAuthSocketDisconnect(AuthClient* client);
-  // Takes a connected, non-blocking socket as an agent connection and starts reading it.
+  // Takes a connected, non-blocking socket as an agent connection and starts reading it;
+  // null, with the socket closed, when the loop cannot watch it.
   AuthClient* AddClient(Fd socket, INet4::Addr const& peer);
 
   // Starts the authentication server.

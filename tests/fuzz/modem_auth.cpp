@@ -111,6 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   INet4::Addr peer;
   peer.Assign("127.0.0.1:40000", nullptr);
   AuthClient* const client = setup.factory->AddClient(Fd(ends[0]), peer);
+  // The loop could not watch it (no descriptor left): the factory closed and forgot it.
+  if (!client) return 0;
   unsigned const auth = setup.reports.auth, acct = setup.reports.acct;
   Oracle oracle;
 
