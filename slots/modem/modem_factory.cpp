@@ -99,6 +99,12 @@ void ModemFactory::OnSocketEvent(int, short revents) {
     m_accept_pause.OnAcceptFailed(m_auth_event);
     return;
   }
+  // Accepted all the same: a listener left readable would be reported on every pass.
+  if (m_auth_clients.size() >= kMaxAuthClients) {
+    std::cerr << ext::header(this) << "auth connection from " << peer << " refused: " << std::dec
+              << kMaxAuthClients << " connections open." << std::endl;
+    return;
+  }
   // The event said why when it could not take the socket.
   if (!AddClient(std::move(socket), peer)) return;
   std::cerr << ext::header(this) << "incoming auth connection from " << peer << std::endl;

@@ -10,6 +10,7 @@
 // connection go to the modem slot of their session, and the slots' records go back to
 // the connection whose last record named the same session.
 
+#include <cstddef>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -31,6 +32,10 @@ public:
   static constexpr char kAuthAddress[] = "127.0.0.1";
   static constexpr std::uint16_t kAuthPort = 52000;
   static constexpr int kAuthBacklog = 64;
+  // Live agent connections: each PPP daemon may hold one, and up to 256 interfaces are
+  // listed. Each costs two descriptors, so they hold at most half the usual 1024; a
+  // connection beyond is closed at once.
+  static constexpr std::size_t kMaxAuthClients = 256;
 
   static ModemFactory& instance();
   // Deletes the connections still open.

@@ -109,6 +109,7 @@ public:
   void agent_traffic();
   void bad_records();
   void unidentified_agent();
+  void agent_cap();
   void controller_loss(Controller& next);
   void restart();
 
@@ -285,6 +286,21 @@ void DigitalRun::unidentified_agent() {
   f.equal(m_b.read(1, 200), "", "B gets nothing");
 }
 
+// B holds one of the 256 connections the link keeps; one more is closed at once.
+void DigitalRun::agent_cap() {
+  m_prefix = "modem[4,2]: ";  // 6 and 7
+  std::vector<test::AuthAgent> agents(255);
+  for (std::size_t i = 0; i < agents.size(); ++i) connect(agents[i], "agent " + std::to_string(i));
+  std::size_t const before = mark();
+  test::AuthAgent over;
+  f.equal(over.connect(), "", "the 257th connects");
+  std::string const refused =
+      m_prefix + "auth connection from 127.0.0.1:" + std::to_string(over.port()) + " refused: 256 connections open.\n";
+  f.check(over.sees_end(), "and is closed at once");
+  f.equal(ask(ping(seq())), "success", "the controller is served");
+  f.equal(said_since(before), refused, "one line");
+}
+
 void DigitalRun::controller_loss(Controller& next) {
   set_mode(kPppd, "ignore");
   m_board.ok(std::string("set net hdlc0 slotmap ") + kSlotMap);
@@ -345,6 +361,7 @@ TEST(DigitalModems, InterfacesAndTheAuthenticationLinkInOneRun) {
                     run.agent_traffic();
                     run.bad_records();
                     run.unidentified_agent();
+                    run.agent_cap();
                     run.controller_loss(second);
                     run.restart();
                   } catch (std::exception const& e) {
