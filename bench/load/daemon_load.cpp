@@ -46,14 +46,18 @@
 //     accounting signals, beside a bare relay process that reads the same 64-byte
 //     records from one loopback connection and writes, for each, the daemon's own
 //     signal frame on another, each frame its own write; both counted as TPKT frames
-//     alike; the daemon's resident memory idle, after a warm-up and after the run.
+//     alike; the daemon's resident memory idle, after a warm-up and after the run;
+// 11. the authentication link flooded: one agent writes 140-byte requests for a session
+//     no slot has as fast as it can while the controller pings; the median ping quiet
+//     and flooded in the same run, and the records the daemon read per second (its lines
+//     for them counted).
 //
 // The daemon reports trunk status unasked every second: the readers set those frames
 // aside.
 //
 // Usage: daemon_load [cycles [modem cycles]] [section]
 //   default 100000 pipelined cycles and 5000 modem cycles; a section (ping, cycles, cas,
-//   frames, modem, rtp, mixer, voice, auth) runs that one alone.
+//   frames, modem, rtp, mixer, voice, auth, flood) runs that one alone.
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -94,6 +98,7 @@
 #include "tests/server/channel_commands.h"
 #include "tests/server/lgcp_messages.h"
 #include "tests/slots/mixer_messages.h"
+#include "tests/support/auth_agent.h"
 #include "tests/support/boardsim_client.h"
 
 namespace {
@@ -1156,6 +1161,73 @@ void auth_figures(Placement const& where, long records) {
   std::fflush(stdout);
 }
 
+// 11. The authentication link flooded: requests for a session no slot has, each read,
+// logged and dropped, so that only the pings travel on the controller link.
+constexpr std::uint32_t kNoSession = 77777;
+
+// One agent writing the same request in batches as fast as it can, until it goes.
+class Flood {
+public:
+  explicit Flood(int fd) : m_fd(fd), m_thread([this] { write_until_stopped(); }) {}
+  ~Flood() {
+    m_stop = true;
+    ::shutdown(m_fd, SHUT_WR);  // a write blocked on a full window fails
+    m_thread.join();
+    ::close(m_fd);
+  }
+  Flood(Flood const&) = delete;
+  Flood& operator=(Flood const&) = delete;
+
+private:
+  void write_until_stopped() {
+    std::string batch;
+    for (int i = 0; i < kRecordBatch; ++i) batch += test::auth_request(kNoSession, "flood", "flood");
+    try {
+      while (!m_stop) write_all(m_fd, batch);
+    } catch (std::exception const&) {
+    }
+  }
+  int m_fd;
+  std::atomic<bool> m_stop{false};
+  std::thread m_thread;
+};
+
+void flood_figures(Placement const& where, std::string const& ping) {
+  constexpr int kPings = 2000;
+  e2e::Daemon daemon;
+  int const fd = start_and_connect(where, daemon);
+  FrameReader reader(fd);
+  round_trips(reader, ping, 1, 1000);  // warm-up
+  Figures const quiet = round_trips(reader, ping, 1, kPings);
+  // A loop held by the agent answers no ping: the run ends instead of waiting for ever.
+  timeval const limit{10, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  Figures flooded;
+  double seconds = 0;
+  std::size_t handled = 0;
+  {
+    Flood const flood(connect_to(kAuthPort));
+    auto const start = Clock::now();
+    try {
+      flooded = round_trips(reader, ping, 1, kPings);
+    } catch (std::exception const&) {
+      throw std::runtime_error("a ping got no answer within 10 s during the flood");
+    }
+    seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::string const said = daemon.output();
+    std::string const line = "unknown session " + std::to_string(kNoSession) + "\n";
+    for (std::size_t at = said.find(line); at != std::string::npos; at = said.find(line, at + line.size())) ++handled;
+  }
+  close_and_stop(daemon, fd);
+  std::printf("authentication link flooded: one agent writes 140-byte requests for no slot's session (%d a write)\n",
+              kRecordBatch);
+  std::printf("  ping median quiet %.1f us, flooded %.1f us = %.2fx (each of %d answered); server-sim read %.0f"
+              " records/s\n",
+              quiet.median_us, flooded.median_us, flooded.median_us / quiet.median_us, kPings,
+              static_cast<double>(handled) / seconds);
+  std::fflush(stdout);
+}
+
 // `only`: one section alone, by name; empty: all.
 std::string run(int cycles, int modem_cycles, std::string const& only) {
   e2e::ModemTerminals terminals;
@@ -1176,6 +1248,7 @@ std::string run(int cycles, int modem_cycles, std::string const& only) {
     if (runs("mixer")) mixer_figures(where, cycles);
     if (runs("voice")) voice_figures(where);
     if (runs("auth")) auth_figures(where, 1000000);
+    if (runs("flood")) flood_figures(where, ping);
     std::printf("\n");
     std::fflush(stdout);
   }
