@@ -207,6 +207,9 @@ Slot* RtpFactory::INewSlot(LGCP::CreateParams const& create) {
   }
   int const on = 1;
   ::setsockopt(socket.lowlevel_fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  // Nothing reads this socket: the far end's reports would fill a whole buffer per channel.
+  int const least = 0;  // raised by the kernel to its floor
+  ::setsockopt(socket.lowlevel_fd(), SOL_SOCKET, SO_RCVBUF, &least, sizeof least);
   unsigned const port = codec.shost_isPresent() ? codec.get_shost().get_port().getValue()
                                                 : codec.get_dhost().get_port().getValue();
   sockaddr_in local{};

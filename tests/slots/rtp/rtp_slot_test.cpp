@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
 #include <cerrno>
 #include <cstdlib>
 
@@ -25,6 +28,25 @@ constexpr char kPrefix[] = "rtp[10,12,30,24]: ";
 std::string last_begin() {
   auto const begins = requests("/dev/rtp", "ioctl begin");
   return begins.empty() ? "" : begins.back();
+}
+
+// The receive buffer of this process's UDP socket bound to any address on `port`; -1 when none is.
+int receive_buffer_of(unsigned port) {
+  for (int fd = 0; fd < 1024; ++fd) {
+    int type = 0;
+    socklen_t length = sizeof type;
+    sockaddr_in address{};
+    socklen_t address_length = sizeof address;
+    if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0 || type != SOCK_DGRAM ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &address_length) != 0 ||
+        address.sin_family != AF_INET || address.sin_addr.s_addr != htonl(INADDR_ANY) || ntohs(address.sin_port) != port)
+      continue;
+    int size = -1;
+    length = sizeof size;
+    ::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, &length);
+    return size;
+  }
+  return -1;
 }
 
 // The stream signals after a create: transmitter, then receiver, both on the channel.
@@ -47,6 +69,9 @@ TEST_F(RtpSlotTest, TheSessionRecordFollowsTheCreate) {
   c.qos = TERM::IpQoSDSCP::ef;
   c.echo = {true, false};
   expect_streams(create(1, 7, c), 2048);
+  int const rtcp_buffer = receive_buffer_of(c.shost->port + 1);
+  EXPECT_GT(rtcp_buffer, 0) << "the RTCP socket";
+  EXPECT_LT(rtcp_buffer, 16384) << "never read: the kernel's least buffer, not its default";
   EXPECT_EQ(last_begin(), "/dev/rtp ioctl begin dst=127.0.0.1:" + std::to_string(c.dhost.port) +
                               " src=127.0.0.1:" + std::to_string(c.shost->port) +
                               " rx_pt=8 tx_pt=8 pf=0 vad=0 crate=0 ssrc=16909060 ttl=16 tos=184");
