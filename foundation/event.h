@@ -1,9 +1,12 @@
 #pragma once
 // A named registration of one descriptor with the loop. The Event keeps its own duplicate
-// of the descriptor and is attached exactly while it holds a valid one. Its handler runs
-// on every pass in which poll reports any ready descriptor, with the events reported for
-// this Event (possibly 0), so callbacks test the events themselves.
+// of the descriptor and is attached while it holds a valid one, unless it left the loop
+// with Leave(). Its handler runs on every pass in which poll reports any ready
+// descriptor, with the events reported for this Event (possibly 0), so callbacks test the
+// events themselves.
 
+#include <iostream>
+#include <poll.h>
 #include <string>
 
 #include "foundation/fd.h"
@@ -48,6 +51,27 @@ public:
   void Schedule(Fd const& fd, short events);
   // Stops polling and closes the Event's duplicate; -1 (EBADF) when it had none.
   int Release();
+  // Stops polling and keeps the duplicate, for an owner whose requests go through it.
+  void Leave() { mux_detach(); }
+
+  // What the duplicate is left with when StopOnHangUp stops the polling.
+  enum class Ending { close, keep };
+  // A descriptor that hung up or failed (POLLHUP, POLLERR or POLLNVAL in `revents`), or
+  // whose read found its end (`ended`), would be reported ready on every pass: the loop
+  // stops watching it and the pieces of `line`, anything streamable, go to the error
+  // stream as one line. Called after the data that came with the event was read. True
+  // when it stopped.
+  template <class... Line>
+  bool StopOnHangUp(short revents, bool ended, Ending ending, Line const&... line) {
+    if (!ended && !HungUp(revents)) return false;
+    (std::cerr << ... << line) << std::endl;
+    if (ending == Ending::close)
+      Release();
+    else
+      Leave();
+    return true;
+  }
+  static bool HungUp(short revents) { return (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0; }
   void SetEvents(int events) { m_events = static_cast<short>(events); }
 
   int lowlevel_fd() const { return m_fd.lowlevel_fd(); }

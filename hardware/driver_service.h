@@ -16,24 +16,26 @@
 namespace Hardware {
 
 // Hands every whole record waiting on `fd` to `dispatch`, one record per read: a read of
-// nothing or of a piece of a record ends the pass, so the loop cannot spin on it. A failed
-// read's line begins with `failure` ("fail to read from tonec: "), anything streamable.
+// nothing or of a piece of a record ends the pass. A failed read's line begins with
+// `failure` ("fail to read from tonec: "), anything streamable. True when a read found
+// the end of the device (no record is empty): the caller stops watching it, or the loop
+// would find it ready on every pass.
 template <class Record, class Failure, class Dispatch>
-void read_records(int fd, short revents, Failure const& failure, Dispatch dispatch) {
-  if (!(revents & POLLIN)) return;
+bool read_records(int fd, short revents, Failure const& failure, Dispatch dispatch) {
+  if (!(revents & POLLIN)) return false;
   for (;;) {
     Record record;
     ssize_t const got = Board::io().read(fd, &record, sizeof record);
     if (got < 0) {
-      if (errno == EAGAIN) return;
+      if (errno == EAGAIN) return false;
       Errno const error;
       std::cerr << failure << error << std::endl;
-      return;
+      return false;
     }
-    if (got == 0) return;
+    if (got == 0) return true;
     if (static_cast<std::size_t>(got) < sizeof record) {
       std::cerr << failure << "short record of " << got << " bytes" << std::endl;
-      return;
+      return false;
     }
     dispatch(record);
   }

@@ -323,8 +323,10 @@ void DSProcReceiverService::disableToneAll(DSProcReceiver& receiver) {
 }
 
 void DSProcReceiverService::OnEvent(int fd, short revents) {
-  read_records<Board::DsprocEvent>(fd, revents, "fail to read from dsproc: ",
-                                   [this](Board::DsprocEvent const& record) { dispatch(record); });
+  bool const ended = read_records<Board::DsprocEvent>(fd, revents, "fail to read from dsproc: ",
+                                                      [this](Board::DsprocEvent const& record) { dispatch(record); });
+  // Every request goes through this descriptor: it stays open.
+  StopOnHangUp(revents, ended, Ending::keep, "dsproc hung up: no more events");
 }
 
 void DSProcReceiverService::dispatch(Board::DsprocEvent const& event) {

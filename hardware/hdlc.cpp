@@ -104,7 +104,10 @@ void HDLC::deactivate() {
 void HDLC::on_event(int, short revents) {
   unsigned const generation = m_generation;
   if (revents & POLLIN) do_read();
-  if ((revents & POLLOUT) && generation == m_generation && !m_ready) {
+  if (generation != m_generation) return;
+  // A channel that hung up would be reported ready on every pass.
+  if (Event::HungUp(revents)) return read_failed("hung up");
+  if ((revents & POLLOUT) && !m_ready) {
     m_ready = true;
     m_event.SetEvents(POLLIN);
     m_notify->on_hdlc_ready();
@@ -149,14 +152,16 @@ void HDLC::do_read() {
     }
     if (got < 0 && error == EAGAIN) return;
     // An end of file says nothing of errno: a stale EAGAIN would read it again forever.
-    if (got == 0)
-      std::cerr << ext::header(this) << "read error: end of file" << std::endl;
-    else
-      std::cerr << ext::header(this) << "read error: " << Errno(error) << std::endl;
-    deactivate();
-    m_notify->on_hdlc_error(Notify::Cause::read_failed);
-    return;
+    if (got == 0) return read_failed("end of file");
+    return read_failed(Errno(error));
   }
+}
+
+template <class Why>
+void HDLC::read_failed(Why const& why) {
+  std::cerr << ext::header(this) << "read error: " << why << std::endl;
+  deactivate();
+  m_notify->on_hdlc_error(Notify::Cause::read_failed);
 }
 
 bool HDLC::hdlc_transmit(Packet& frame) {

@@ -85,6 +85,9 @@ public:
 private:
   void on_event(int fd, short revents);
   void do_read();
+  // Closes the channel after a failed read, saying why, and tells the owner.
+  template <class Why>
+  void read_failed(Why const& why);
 
   bool m_ready = false;
   Params m_params;

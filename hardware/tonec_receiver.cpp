@@ -298,8 +298,10 @@ void TonecReceiverService::translateSelcal(TonecReceiver& receiver, TERM::Selcal
 }
 
 void TonecReceiverService::OnEvent(int fd, short revents) {
-  read_records<Board::DtmfEvent>(fd, revents, "fail to read from tonec: ",
-                                 [this](Board::DtmfEvent const& record) { dispatch(record); });
+  bool const ended = read_records<Board::DtmfEvent>(fd, revents, "fail to read from tonec: ",
+                                                    [this](Board::DtmfEvent const& record) { dispatch(record); });
+  // Every request goes through this descriptor: it stays open.
+  StopOnHangUp(revents, ended, Ending::keep, "tonec hung up: no more events");
 }
 
 void TonecReceiverService::dispatch(Board::DtmfEvent const& event) {

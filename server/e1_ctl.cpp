@@ -111,11 +111,8 @@ void E1Ctl::OnCasEvent(int, short revents) {
     if (m_cas.ReadChange(record) == static_cast<long>(sizeof record))
       SendCas(static_cast<int>(record.trunk), static_cast<int>(record.timeslot), record.rx, record.tx);
   }
-  // A device that hung up would be reported ready on every pass from now on.
-  if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
-    std::cerr << ext::header(this) << "cas interface hung up: no more received bits" << std::endl;
-    m_cas_event.Release();
-  }
+  m_cas_event.StopOnHangUp(revents, false, Event::Ending::close, ext::header(this),
+                           "cas interface hung up: no more received bits");
 }
 
 void E1Ctl::Cas(LGCP::CasCommand const& command) {

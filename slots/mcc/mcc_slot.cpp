@@ -34,6 +34,9 @@ bool MccSlot::IUserData(ASN1::OCTET_STRING const& data) {
 
 void MccSlot::OnEvent(int, short revents) {
   if (revents & POLLIN) DoRead();
+  // User data is written through the watch's descriptor: it stays open.
+  event.StopOnHangUp(revents, false, Event::Ending::keep, ext::header(&MccFactory::instance()), *this,
+                     ": channel hung up: no more frames");
 }
 
 void MccSlot::DoRead() {

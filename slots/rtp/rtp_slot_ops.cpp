@@ -40,12 +40,13 @@ void RtpSlot::IOnInputRelease() {
 }
 
 void RtpSlot::OnRtpEvent(int, short revents) {
-  Hardware::read_records<Board::rtp_event>(rtp.lowlevel_fd(), revents, ReadFailure{this},
-                                           [this](Board::rtp_event const& event) {
-                                             std::clog << ext::header(this) << "rtp event:  type=" << std::dec
-                                                       << std::uint32_t{event.type} << std::endl;
-                                             processRtpEvent(event);
-                                           });
+  bool const ended = Hardware::read_records<Board::rtp_event>(
+      rtp.lowlevel_fd(), revents, ReadFailure{this}, [this](Board::rtp_event const& event) {
+        std::clog << ext::header(this) << "rtp event:  type=" << std::dec << std::uint32_t{event.type} << std::endl;
+        processRtpEvent(event);
+      });
+  // The session's requests go through `rtp`, not through the watch's duplicate.
+  rtpEvent.StopOnHangUp(revents, ended, Event::Ending::close, ext::header(this), "rtp hung up: no more events");
 }
 
 int RtpSlot::setPD(std::uint32_t timeout) {

@@ -4,8 +4,9 @@
 //
 // Input: datagrams, each a head byte and up to 40 bytes. The head's top bit picks
 // "/dev/rtp", else its low bit picks the device (0 "/dev/dtmf", 1 "/dev/dsp"); the bits
-// between, modulo 41, are the length (a last datagram cut short takes what is left).
-// Each datagram is followed by one loop pass. ctest runs this in a private network
+// between, modulo 41, are the length (a last datagram cut short takes what is left). An
+// empty one is not delivered: no record is empty, and reading one ends the device's watch
+// for the rest of the run. Each datagram is followed by one loop pass. ctest runs this in a private network
 // namespace: the RTP slot has a UDP socket of its own.
 
 #include <poll.h>
@@ -106,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     std::uint8_t const head = data[at++];
     std::size_t const length = std::min<std::size_t>(((head & 0x7F) >> 1) % (kMaxDatagram + 1), size - at);
     char const* device = head & 0x80 ? Board::kRtp : head & 1 ? Board::kDsp : Board::kDtmf;
-    check(setup.sim.deliver(device, data + at, length));
+    if (length > 0) check(setup.sim.deliver(device, data + at, length));
     at += length;
     run_pass();
   }

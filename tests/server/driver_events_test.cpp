@@ -276,15 +276,12 @@ TEST_F(DriverEventsTest, ReceiversThatComeAndGoAreFoundFromTheNextEventOn) {
   EXPECT_EQ(streams.err(), "receive tonec event from unknown timeslot 33\n");
 }
 
-TEST_F(DriverEventsTest, AnEmptyOrShortReadEndsThePassAndTheDeviceStaysWatched) {
+// An empty read is the device's end, which stops its watch for the whole process: the
+// hardware/open tests make it, each in a child.
+TEST_F(DriverEventsTest, AShortReadEndsThePassAndTheDeviceStaysWatched) {
   EventSlot slot(7, 5);
   ASSERT_TRUE(slot.enableDTMF(true));
   streams.clear();
-  test::switch_board().clear_requests();
-  ASSERT_TRUE(test::switch_board().deliver(Board::kDtmf, "", 0));
-  EXPECT_EQ(signals({}, 0), Lines{});
-  EXPECT_EQ(reads(Board::kDtmf), Lines{"len=16 got=0"}) << "one read, and no pass found more to read";
-
   test::switch_board().clear_requests();
   EXPECT_EQ(signals({"deliver dtmf 01000000 05000000 0a00", "set dtmf event 5 4 13"}, 1),
             Lines{tonec(7, 13, [](LGCP::TonecCode& c) { c.select_dtmf(4); })});

@@ -6,6 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,6 +36,14 @@ protected:
     r.set_mcc_trans(-1);
     MccFactory::instance().Query(r);
     return {r.get_mcc_data().getValue(), r.get_mcc_bri().getValue(), r.get_mcc_trans().getValue()};
+  }
+  // The sockets this process holds.
+  static std::set<int> sockets() {
+    std::set<int> found;
+    struct stat st;
+    for (int fd = 0; fd < 1024; ++fd)
+      if (::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode)) found.insert(fd);
+    return found;
   }
 };
 
@@ -67,6 +80,25 @@ TEST_F(MccSlotTest, EachFrameReadBecomesOneUserDataSignal) {
   run(1);
   EXPECT_EQ(received_data(kSlot), (Lines{std::string(1024, 'a'), "b", "cd"})) << "nothing for the empty frame";
   EXPECT_EQ(logged("/dev/mcc/ctl", "read").back(), "len=1024 -> EAGAIN") << "the slot read on until the device was empty";
+}
+
+TEST_F(MccSlotTest, AChannelThatHangsUpIsReadThenNoLongerPolledAndItsDescriptorKept) {
+  std::set<int> const before = sockets();
+  ASSERT_TRUE(command(create_mcc(++seq, kSlot, LGCP::MccType::data, LGCP::MccMode::standard)));
+  int channel = -1;  // the watch's descriptor: the stand-in delivers to it, not to its own end
+  for (int fd : sockets())
+    if (!before.count(fd) && test::switch_board().deliver(fd, "ab", 2)) channel = fd;
+  ASSERT_GE(channel, 0);
+  ::shutdown(channel, SHUT_RDWR);
+  unsigned passes = 0;
+  poll.before_poll = [&] {
+    if (++passes > 1000) multiplexer.terminate();  // spinning: the run ends, the check fails
+  };
+  run(3000);
+  EXPECT_LT(passes, 100u);
+  EXPECT_EQ(received_data(kSlot), Lines{"ab"}) << "what came before the hang-up";
+  EXPECT_NE(streams.err().find("mcc: 05:MCC: channel hung up: no more frames\n"), std::string::npos) << streams.err();
+  EXPECT_GE(::fcntl(channel, F_GETFD), 0) << "user data is written through it";
 }
 
 TEST_F(MccSlotTest, UserDataIsOneWriteAndAFailedWriteIsOnlyLogged) {

@@ -43,6 +43,22 @@ struct Recorder : HDLC::Notify {
   void on_hdlc_ready() override { events.push_back("ready"); }
 };
 
+// The poll of the test's time, after which every descriptor reports an error and nothing
+// else, as a device that failed would; a loop that spins on it ends after 1000 passes.
+Multiplexer::PollFunction g_time_poll = nullptr;
+unsigned g_passes = 0;
+int poll_reporting_errors(pollfd* records, nfds_t count, int timeout_ms) {
+  g_time_poll(records, count, timeout_ms);
+  if (++g_passes > 1000) multiplexer.terminate();
+  int ready = 0;
+  for (nfds_t i = 0; i < count; ++i)
+    if (records[i].fd >= 0) {
+      records[i].revents = POLLERR;
+      ++ready;
+    }
+  return ready;
+}
+
 class HdlcTest : public ::testing::Test {
 protected:
   HdlcTest() {
@@ -198,6 +214,18 @@ TEST_F(HdlcTest, AReadOfNothingIsTheEndOfTheChannelWhateverErrnoSays) {
   EXPECT_EQ(notify.events, Lines{"error 0"}) << "closed before the ready check";
   EXPECT_FALSE(hdlc.is_open());
   EXPECT_NE(streams.err().find("hdlc [0/0]: read error: Input/output error\n"), std::string::npos);
+}
+
+TEST_F(HdlcTest, AnErrorWithNothingToReadIsAFailedReadAndEndsThePolling) {
+  ASSERT_TRUE(hdlc.activate());
+  g_passes = 0;
+  g_time_poll = multiplexer.set_poll_function(&poll_reporting_errors);
+  run();
+  multiplexer.set_poll_function(g_time_poll);
+  EXPECT_LT(g_passes, 100u) << "the channel is no longer polled";
+  EXPECT_EQ(notify.events, Lines{"error 0"});
+  EXPECT_FALSE(hdlc.is_open());
+  EXPECT_EQ(streams.err(), "hdlc [0/0]: read error: hung up\n");
 }
 
 TEST_F(HdlcTest, WritesCountedByOutcomeAndAFullDeviceMakesTheChannelWaitForReadiness) {

@@ -1,11 +1,14 @@
-// The tone and DSP services when their device does not open. Each service opens its
-// device once per process, when first used: every test here runs in a child of its own,
-// and this program's own process never uses either service.
+// The tone and DSP services when their device does not open or hangs up. Each service
+// opens its device once per process, when first used: every test here runs in a child of
+// its own, and this program's own process never uses either service.
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/socket.h>
+
+#include <functional>
 #include <sstream>
 
 #include "boardsim/dsproc.h"
@@ -18,20 +21,48 @@
 namespace test {
 namespace {
 
-// A stand-in whose device fails its first open, behind the seam, and the daemon's
-// streams captured.
+// A stand-in behind the seam whose `failing` device, if any, fails its first open, and
+// the daemon's streams captured.
 struct FailingBoard {
   BoardSim::Sim sim;
   StreamCapture streams;
   Board::Io* previous;
-  explicit FailingBoard(char const* device) : previous(Board::install(&sim)) {
+  explicit FailingBoard(char const* failing) : previous(Board::install(&sim)) {
     sim.add<BoardSim::Tonec>();
     sim.add<BoardSim::Dsproc>();
-    sim.fail(device, "open", ENODEV, BoardSim::Repeat::once);
+    if (failing) sim.fail(failing, "open", ENODEV, BoardSim::Repeat::once);
   }
   ~FailingBoard() { Board::install(previous); }
   std::size_t opens(char const* device) { return sim.requests(device, "open").size(); }
 };
+
+// The device of the service, which `use` opened, hangs up, or gives an empty record
+// (`empty`; no record is empty): the loop stops watching it with `line`, and the service
+// keeps the descriptor for its requests: `use` again opens nothing.
+template <class Service>
+std::string hang_up(char const* device, bool empty, std::function<void(Receiver&)> const& use,
+                    std::string const& line) {
+  Failures f;
+  FakeClock clock;
+  SimulatedPoll poll{clock};
+  FailingBoard board(nullptr);
+  Receiver receiver(5);
+  use(receiver);
+  if (empty)
+    f.check(board.sim.deliver(device, "", 0), "delivered");
+  else
+    ::shutdown(Service::instance().lowlevel_fd(), SHUT_RDWR);
+  unsigned passes = 0;
+  poll.before_poll = [&] {
+    if (++passes > 1000) multiplexer.terminate();  // spinning: the run ends, the check fails
+  };
+  run_until([] { return false; }, 3000);
+  f.check(passes < 100, "polled on after the hang-up: " + std::to_string(passes) + " passes");
+  f.equal(board.streams.err(), line + "\n", "error stream");
+  use(receiver);
+  f.equal(board.opens(device), 1u, "opens");
+  return f.result();
+}
 
 TEST(ServiceOpen, ToneServiceRetriesTheOpenOnlyToConfigure) {
   EXPECT_EQ(in_own_process([] {
@@ -88,6 +119,28 @@ TEST(ServiceOpen, DspServiceRetriesTheOpenToConfigureAndToDisableTones) {
               f.equal(board.streams.log(), "DSPROC_CONFIGURE DELAYS ts=6 rx=1 tx=2\n", "log stream");
               f.equal(board.sim.requests(Board::kDsp, "open").back().fields, "flags=O_RDWR|O_NONBLOCK", "open");
               return f.result();
+            }),
+            "");
+}
+
+TEST(ServiceOpen, ToneServiceStopsWatchingADeviceAtItsEndAndKeepsIt) {
+  EXPECT_EQ(in_own_process([] {
+              return hang_up<Hardware::TonecReceiverService>(
+                  Board::kDtmf, true,
+                  [](Receiver& r) {
+                    LGCP::IVAParams iva;
+                    iva.set_det_lvl_dB(-3);
+                    r.configureIVA(iva);
+                  },
+                  "tonec hung up: no more events");
+            }),
+            "");
+}
+
+TEST(ServiceOpen, DspServiceStopsWatchingADeviceThatHungUpAndKeepsIt) {
+  EXPECT_EQ(in_own_process([] {
+              return hang_up<Hardware::DSProcReceiverService>(
+                  Board::kDsp, false, [](Receiver& r) { r.configureDelays(1, 2); }, "dsproc hung up: no more events");
             }),
             "");
 }

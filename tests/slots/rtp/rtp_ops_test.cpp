@@ -297,7 +297,7 @@ TEST_F(RtpOpsTest, ASlotWhoseOldSessionCannotComeBackLeavesItsChannelAlone) {
   EXPECT_EQ(stand_in("state rtp"), (Lines{"sessions=1 channels=2048", "ok"}));
 }
 
-TEST_F(RtpOpsTest, DriverEventsBecomeSignalsAndShortRecordsEndTheRound) {
+TEST_F(RtpOpsTest, DriverEventsBecomeSignalsAShortRecordEndsTheRoundAndAnEmptyOneTheWatch) {
   make_slot();
   ASSERT_TRUE(is_success(ioctl(10, 7, [](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(500); }).at(0)));
   streams.clear();
@@ -313,20 +313,25 @@ TEST_F(RtpOpsTest, DriverEventsBecomeSignalsAndShortRecordsEndTheRound) {
   EXPECT_NE(streams.log().find("rtp[2048]: rtp event:  type=2\n"), std::string::npos);
   EXPECT_TRUE(controller.pending().empty());
 
-  // A short record is dropped with its line, an empty one ends the round quietly; a whole
-  // record after them still comes through.
+  // A short record is dropped with its line and a whole record after it still comes
+  // through; an empty one is the device's end (no record is empty): its events stop, or
+  // the loop would find it ready on every pass.
   streams.clear();
   char const piece[20] = {1};
   ASSERT_TRUE(test::switch_board().deliver("/dev/rtp", piece, sizeof piece));
   test::run_until([&] { return !streams.err().empty(); }, 1000);
   EXPECT_EQ(streams.err(), "rtp[2048]: fail to read from rtp: short record of 20 bytes\n");
   EXPECT_EQ(streams.log().find("rtp event"), std::string::npos);
-  ASSERT_TRUE(test::switch_board().deliver("/dev/rtp", piece, 0));
   EXPECT_EQ(stand_in("set rtp event 2048 1 4 500"), Lines{"ok"});
   got = controller.receive(1);
   LGCP::Signal const* const rtp = signal_of(got, LGCP::Signal::rtp::id);
   ASSERT_NE(rtp, nullptr);
   EXPECT_EQ(rtp->get_rtp().get_pd().get_value().getValue(), 4);
+  streams.clear();
+  ASSERT_TRUE(test::switch_board().deliver("/dev/rtp", piece, 0));
+  test::run_until([&] { return !streams.err().empty(); }, 1000);
+  EXPECT_EQ(streams.err(), "rtp[2048]: rtp hung up: no more events\n");
+  EXPECT_EQ(watches(), "0");
 }
 
 TEST_F(RtpOpsTest, TheDestroyTearsDownAndCleansTheReceivers) {
