@@ -81,13 +81,18 @@ bool HDLC::activate() {
     std::cerr << ext::header(this) << "MCC_TIMESLOT fail: " << error << std::endl;
     return false;
   }
+  // Bound once: a rebind from inside the callback would delete the running handler.
+  if (!m_event.is_bound()) m_event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
+  // Watched before the switch connects: a descriptor the loop cannot take leaves the
+  // switch as it was.
+  m_event.Schedule(fd, POLLIN | POLLOUT);
+  if (!m_event.IsActive()) {
+    std::cerr << ext::header(this) << "channel not watched: not activated" << std::endl;
+    return false;
+  }
   HwMux& mux = HwMux::instance();
   mux.Connect(port, m_params.type == 2 ? m_params.tdm_tx : m_params.tdm);
   mux.Connect(m_params.tdm, port);
-
-  // Bound once: a rebind from inside the callback would delete the running handler.
-  if (!m_event.is_bound()) m_event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
-  m_event.Schedule(fd, POLLIN | POLLOUT);
   ++m_generation;
   m_ready = false;
   if (tracing()) std::clog << ext::header(this) << "activated" << std::endl;

@@ -82,7 +82,13 @@ Slot* MccFactory::INewSlot(LGCP::CreateParams const& params) {
     std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << error << std::endl;
     return nullptr;
   }
-  return new MccSlot(std::move(fd));
+  auto* const slot = new MccSlot(std::move(fd));
+  if (!slot->watched()) {
+    std::cerr << ext::header(this) << "channel not watched: slot not created" << std::endl;
+    delete slot;
+    return nullptr;
+  }
+  return slot;
 }
 
 void MccFactory::Query(LGCP::Resources& resources) {

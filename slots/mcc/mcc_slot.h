@@ -19,6 +19,8 @@ public:
 
   // Takes the allocated channel's descriptor.
   explicit MccSlot(Fd channel);
+  // False when the loop could not take the descriptor: the slot then holds no channel.
+  bool watched() const { return event.IsActive(); }
 
   bool IUserData(ASN1::OCTET_STRING const& data) override;
   bool IOnOutputStream() override { return true; }

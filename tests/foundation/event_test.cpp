@@ -4,16 +4,15 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <iostream>
-#include <vector>
 
 #include "foundation/event.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/simulated_poll.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
@@ -159,30 +158,15 @@ TEST(Event, MemberOfABaseIsBoundForTheDerivedObject) {
   EXPECT_EQ(owner.calls, 1);
 }
 
-// Fills every free descriptor number and lowers the limit to them, schedules, then gives
-// the descriptors back (the sanitizers' exit checks need some).
+// Schedules with no free descriptor number, then gives the descriptors back (the
+// sanitizers' exit checks need some).
 int schedule_without_free_descriptors() {
   SocketPair pair;
   Event e;
   e.Bind("Owner::on", &Owner::on, static_cast<Owner*>(nullptr));
-  // The sanitizer runtime needs a descriptor for its first type check of a stream call:
-  // make those checks now, while descriptors are still free.
-  std::cerr << "" << 0 << "" << Errno(0) << std::flush;
-  std::vector<int> taken;
-  for (int fd; (fd = ::dup(0)) >= 0;) taken.push_back(fd);
-  rlimit const saved = [] {
-    rlimit limit;
-    ::getrlimit(RLIMIT_NOFILE, &limit);
-    return limit;
-  }();
-  rlimit lowered = saved;
-  lowered.rlim_cur = static_cast<rlim_t>(taken.empty() ? 0 : taken.back() + 1);
-  ::setrlimit(RLIMIT_NOFILE, &lowered);
+  test::DescriptorsTaken const none;
   e.Schedule(pair.a, POLLIN);
-  int const result = e.IsActive() ? 1 : 0;
-  for (int fd : taken) ::close(fd);
-  ::setrlimit(RLIMIT_NOFILE, &saved);
-  return result;
+  return e.IsActive() ? 1 : 0;
 }
 
 TEST(EventDeathTest, FailedDuplicateIsReported) {

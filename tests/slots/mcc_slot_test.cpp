@@ -17,6 +17,7 @@
 #include "boardsim/sim.h"
 #include "foundation/board_io.h"
 #include "tests/slots/channel_fixture.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
@@ -130,6 +131,18 @@ TEST_F(MccSlotTest, FailuresEndTheCreateAndTheQueryFallsBackToZero) {
   EXPECT_EQ(resources(), (std::vector<int>{0, 0, 0}));
   EXPECT_EQ(streams.err(), "") << "a failed query says nothing";
   EXPECT_EQ(logged("/dev/mcc/ctl", "open").back(), "flags=O_RDONLY -> ENOENT");
+
+  // Once with descriptors free: the sanitizers' type checks on the way need some.
+  ASSERT_TRUE(command(create_mcc(++seq, kSlot, LGCP::MccType::data, LGCP::MccMode::standard)));
+  ASSERT_TRUE(command(lgcp_test::command(++seq, kSlot, [](LGCP::Command& c) { c.select_destroy(); })));
+  EXPECT_EQ(logged("/dev/mcc/ctl", "close").size(), 2u) << "the stand-in let its end go";
+  int cause = 0;
+  {
+    test::DescriptorsTaken const two(2);  // the open's two ends, and no duplicate for the watch
+    cause = answer(create_mcc(++seq, kSlot, LGCP::MccType::data, LGCP::MccMode::standard));
+  }
+  EXPECT_EQ(cause, LGCP::ErrorCause::insufficientResources);
+  EXPECT_NE(streams.err().find("mcc: channel not watched: slot not created\n"), std::string::npos) << streams.err();
 }
 
 }  // namespace

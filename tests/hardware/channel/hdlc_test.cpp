@@ -292,6 +292,25 @@ TEST_F(HdlcTest, AFailedOpenAllocationOrTimeslotLeavesTheChannelClosed) {
   EXPECT_TRUE(fields("/dev/hal", "ioctl connect").empty());
 }
 
+TEST_F(HdlcTest, AChannelTheLoopCannotTakeIsNotActivatedAndLeavesTheSwitchAsItWas) {
+  // Once with descriptors free: the sanitizers' type checks on the way need some.
+  ASSERT_TRUE(hdlc.activate());
+  hdlc.deactivate();
+  sim().clear_requests();
+  bool activated = true;
+  {
+    test::DescriptorsTaken const two(2);  // the open's two ends, and no duplicate
+    activated = hdlc.activate();
+  }
+  EXPECT_FALSE(activated);
+  EXPECT_FALSE(hdlc.is_open());
+  EXPECT_NE(streams.err().find("hdlc [0/0]: channel not watched: not activated\n"), std::string::npos)
+      << streams.err();
+  EXPECT_EQ(fields("/dev/mcc/ctl", "ioctl MCC_TIMESLOT").size(), 1u);
+  EXPECT_TRUE(fields("/dev/hal", "ioctl connect").empty());
+  EXPECT_TRUE(test::mcc_model().channels().empty()) << "its descriptor closed";
+}
+
 TEST_F(HdlcTest, TracesNameTheTrunkAndTimeslotAndShowTheFrames) {
   test::TraceScope restore;
   traces.signalling.hdlc = true;
