@@ -50,7 +50,7 @@ public:
 
   struct Statistics {
     std::uint32_t sent = 0;
-    std::uint32_t discarded = 0;  // offered while the channel was closed
+    std::uint32_t discarded = 0;  // offered while the channel was closed, or dropped by the owner
     std::uint32_t write_errors = 0;
     std::uint32_t overflows = 0;  // nothing counts here
     std::uint32_t received = 0;
@@ -80,6 +80,8 @@ public:
   bool is_ready() const override { return m_ready; }
 
   Statistics const& statistics() const { return m_statistics; }
+  // Counts a frame that the owner dropped instead of offering it.
+  void discard() { ++m_statistics.discarded; }
   void PutHeader(std::ostream& os) const;
 
 private:

@@ -11,8 +11,22 @@
 namespace {
 
 constexpr unsigned kHeaderSize = 3;  // address, control
+// Free blocks that queued frames leave in the pool: the control link's reads, reassembly
+// and sends and the channels' reads go on with them.
+constexpr unsigned kPoolReserve = 64;
 
 bool tracing() { return traces.signalling.hdlc; }
+
+// A block for a frame to queue, unless the pool is down to its reserve.
+bool take_block(Packet& frame) {
+  if (Packet::pool_free() <= kPoolReserve) return false;
+  try {
+    frame.reserve_head(0);
+  } catch (std::bad_alloc const&) {
+    return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -51,12 +65,16 @@ bool HdlcSlot::Ioctl(LGCP::IoctlParams const& params) {
     std::vector<char> const& body = package.get_body();
     auto const control = static_cast<std::uint8_t>(m_send << 5 | m_receive);
     ++m_send;
+    // Closed by a read failure until activated again: the frame would wait for nothing.
+    if (m_read_failed) {
+      m_channel->discard();
+      continue;
+    }
     Packet frame;
-    try {
-      frame.reserve_head(0);
-    } catch (std::bad_alloc const&) {
+    if (!take_block(frame)) {
       std::cerr << ext::header(this) << "no packet for a frame of " << body.size() + kHeaderSize << " bytes: dropped"
                 << std::endl;
+      m_channel->discard();
       continue;
     }
     frame.put16_b(m_address);
@@ -105,6 +123,7 @@ void HdlcSlot::point_channel(int tdm) {
 
 void HdlcSlot::iactivate() {
   if (tracing()) std::clog << ext::header(this) << "Try to activate HDCL, params.tdm = " << m_channel->params().tdm << std::endl;
+  m_read_failed = false;
   if (!m_channel->activate()) {
     OnDeactivated();
   } else if (tracing()) {
@@ -169,7 +188,10 @@ void HdlcSlot::flushResponce() {
   packages.clear();
 }
 
-void HdlcSlot::on_hdlc_error(Cause::Type) { std::clog << ext::header(this) << "on_hdlc_error" << std::endl; }
+void HdlcSlot::on_hdlc_error(Cause::Type) {
+  m_read_failed = true;
+  std::clog << ext::header(this) << "on_hdlc_error" << std::endl;
+}
 
 void HdlcSlot::OnUpdateTimer() {
   m_update.set(this);

@@ -65,6 +65,7 @@ private:
   std::uint16_t m_address;
   std::uint8_t m_send = 0;
   std::uint8_t m_receive = 0;
+  bool m_read_failed = false;  // the channel closed itself and is not activated again yet
 };
 
 class HdlcSlotFactory : public SlotFactory {

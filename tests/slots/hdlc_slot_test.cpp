@@ -199,8 +199,15 @@ TEST_F(HdlcSlotTest, ChannelFailuresAreSignalledOrLoggedAndTheSlotStays) {
   inject(hdlc_port, "");  // the channel's end of file
   run(1);
   EXPECT_NE(streams.log().find("HdlcSlot[0/*]: on_hdlc_error\n"), std::string::npos);
+  ASSERT_TRUE(command(hdlc_packages(++seq, kHdlc, {bytes("01"), bytes("02")})));
+  ASSERT_TRUE(command(lgcp_test::deactivate(++seq, kHdlc)));
+  EXPECT_EQ(link_infos(), (std::vector<std::array<int, 5>>{{0, 2, 0, 0, 0}}))
+      << "a channel closed by a read failure: discarded at once, not queued";
 
   ASSERT_TRUE(command(lgcp_test::activate(++seq, kHdlc)));
+  ASSERT_TRUE(command(hdlc_packages(++seq, kHdlc, {bytes("03")})));
+  run(1);
+  EXPECT_EQ(frames().size(), 1u) << "activated again, the frames go";
   test::switch_board().clear_requests();
   ASSERT_TRUE(command(lgcp_test::command(++seq, kHdlc, [](LGCP::Command& c) { c.select_disconnect(); })));
   EXPECT_EQ(logged("/dev/hal", "ioctl write"), std::vector<std::string>{"output=" + std::to_string(mcc_port) + " byte=0xd5"})
@@ -243,9 +250,13 @@ TEST_F(HdlcSlotTest, NineIdleSlotsEmptyThePoolWithoutEndingTheProcess) {
   Bodies many(HdlcSlot::kQueueSize, bytes("00"));
   for (int slot = 10; slot < 19; ++slot) {
     ASSERT_TRUE(command(create_hdlc(++seq, slot, 1, 0, kAddress)));
-    answer(hdlc_packages(++seq, slot, many));  // the last answers find no packet either
+    EXPECT_EQ(answer(hdlc_packages(++seq, slot, many)), -1) << "the queues leave the control link its packets";
   }
   EXPECT_NE(streams.err().find("HdlcSlot[0/*]: no packet for a frame of 4 bytes: dropped\n"), std::string::npos);
+  ASSERT_TRUE(command(lgcp_test::deactivate(++seq, 18)));
+  auto const infos = link_infos();
+  ASSERT_EQ(infos.size(), 1u);
+  EXPECT_GT(infos[0][1], 0) << "the dropped frames are counted as discarded";
   run(1);
   server.Deactivate();  // every slot goes, and its queue with it
   EXPECT_EQ(Packet::pool_free(), whole);
