@@ -7,6 +7,7 @@
 
 #include "foundation/ext.h"
 #include "foundation/trace_ctl.h"
+#include "protocol/control_service.h"
 
 namespace {
 
@@ -14,6 +15,11 @@ constexpr unsigned kHeaderSize = 3;  // address, control
 // Free blocks that queued frames leave in the pool: the control link's reads, reassembly
 // and sends and the channels' reads go on with them.
 constexpr unsigned kPoolReserve = 64;
+// A received package's encoded size beyond its body (length, alignment), and the
+// signal's envelope with a margin: a batch is sent before it passes what a frame carries.
+constexpr std::size_t kPackageOverhead = 4;
+constexpr std::size_t kEnvelope = 64;
+constexpr std::size_t kBatchLimit = Control::Service::kMaxMessage - kEnvelope;
 
 bool tracing() { return traces.signalling.hdlc; }
 
@@ -176,9 +182,12 @@ void HdlcSlot::enqResponce(Packet& frame) {
   auto const address = static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
   if (address != m_address) return;
   m_receive = static_cast<std::uint8_t>(bytes[2] >> 5);
+  std::size_t const size = frame.length() - kHeaderSize + kPackageOverhead;
+  if (m_batch_size > 0 && m_batch_size + size > kBatchLimit) flushResponce();
   LGCP::HdlcPackage package;
   package.set_body(std::vector<char>(bytes + kHeaderSize, bytes + frame.length()));
   m_response.ref_hdlcPackages().push_back(package);
+  m_batch_size += size;
 }
 
 void HdlcSlot::flushResponce() {
@@ -186,6 +195,7 @@ void HdlcSlot::flushResponce() {
   if (tracing()) std::clog << ext::header(this) << "flushResponce: " << packages.size() << std::endl;
   if (!packages.empty()) OnIoctlResponse(m_response);
   packages.clear();
+  m_batch_size = 0;
 }
 
 void HdlcSlot::on_hdlc_error(Cause::Type) {

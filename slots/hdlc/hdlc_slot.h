@@ -6,6 +6,7 @@
 // transmit queue, and reports the frames received for its address as `hdlcPackages`
 // ioctl signals, batched, with the channel's statistics every 3000 ms.
 
+#include <cstddef>
 #include <cstdint>
 #include <ostream>
 
@@ -58,6 +59,7 @@ private:
 
   HDLC* m_channel;
   LGCP::IoctlResponse m_response;  // received packages not yet reported
+  std::size_t m_batch_size = 0;    // their encoded size, as enqResponce counts it
   unsigned m_trunk;
   TimerSpec<HdlcSlot>::SpecTimer<&HdlcSlot::TUpdatespec> m_update;
   Timer m_batch;

@@ -115,6 +115,18 @@ TEST_F(HdlcSlotTest, FramesAnnouncingMoreAreBatchedForAtMost100Ms) {
   EXPECT_TRUE(batches(kHdlc).empty()) << "nothing pending, nothing sent";
 }
 
+TEST_F(HdlcSlotTest, ABatchIsSentEarlyBeforeItPassesWhatAFrameCarries) {
+  connected();
+  std::string const more(508, '\x80');  // whole frames of 512 bytes, each announcing more
+  for (int n = 0; n < 140; ++n) inject(hdlc_port, bytes("12 34 00") + static_cast<char>(n) + more);
+  run(101);
+  auto const got = batches(kHdlc);
+  ASSERT_EQ(got.size(), 2u) << "71 KB of bodies: two signals";
+  EXPECT_EQ(got[0].size() + got[1].size(), 140u);
+  EXPECT_EQ(got[1].front()[0], static_cast<char>(got[0].size())) << "in order";
+  EXPECT_EQ(streams.err().find("refuse a message"), std::string::npos) << streams.err();
+}
+
 TEST_F(HdlcSlotTest, AFrameWithoutAFlagByteEndsTheBatchAndOneWithoutAHeaderIsDropped) {
   connected();
   line_sends("12 34");
