@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "asn1/per_decoder.h"
 #include "foundation/ext.h"
 #include "foundation/trace_ctl.h"
 #include "protocol/control_service.h"
@@ -183,7 +184,10 @@ void HdlcSlot::enqResponce(Packet& frame) {
   if (address != m_address) return;
   m_receive = static_cast<std::uint8_t>(bytes[2] >> 5);
   std::size_t const size = frame.length() - kHeaderSize + kPackageOverhead;
-  if (m_batch_size > 0 && m_batch_size + size > kBatchLimit) flushResponce();
+  // A controller's decoder takes no more packages in one list than ours does.
+  auto const& pending = m_response.ref_hdlcPackages();
+  if (!pending.empty() && (m_batch_size + size > kBatchLimit || pending.size() >= ASN1::MaximumArraySize))
+    flushResponce();
   LGCP::HdlcPackage package;
   package.set_body(std::vector<char>(bytes + kHeaderSize, bytes + frame.length()));
   m_response.ref_hdlcPackages().push_back(package);

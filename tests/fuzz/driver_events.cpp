@@ -6,8 +6,8 @@
 // "/dev/rtp", else its low bit picks the device (0 "/dev/dtmf", 1 "/dev/dsp"); the bits
 // between, modulo 41, are the length (a last datagram cut short takes what is left). An
 // empty one is not delivered: no record is empty, and reading one ends the device's watch
-// for the rest of the run. Each datagram is followed by one loop pass. ctest runs this in a private network
-// namespace: the RTP slot has a UDP socket of its own.
+// for the rest of the run. Each datagram is followed by one loop pass. ctest runs this in
+// a private network namespace: the RTP slot has a UDP socket of its own.
 
 #include <poll.h>
 

@@ -125,6 +125,12 @@ TEST_F(HdlcSlotTest, ABatchIsSentEarlyBeforeItPassesWhatAFrameCarries) {
   EXPECT_EQ(got[0].size() + got[1].size(), 140u);
   EXPECT_EQ(got[1].front()[0], static_cast<char>(got[0].size())) << "in order";
   EXPECT_EQ(streams.err().find("refuse a message"), std::string::npos) << streams.err();
+
+  for (int n = 0; n < 130; ++n) inject(hdlc_port, bytes("12 34 00") + static_cast<char>(n) + '\x80');
+  run(101);
+  auto const small = batches(kHdlc);
+  ASSERT_EQ(small.size(), 2u) << "130 small frames: more packages than a list may hold";
+  EXPECT_EQ(small[0].size(), 128u);
 }
 
 TEST_F(HdlcSlotTest, AFrameWithoutAFlagByteEndsTheBatchAndOneWithoutAHeaderIsDropped) {
