@@ -7,11 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -36,6 +34,7 @@
 #include "tests/support/private_network.h"
 #include "tests/support/simulated_poll.h"
 #include "tests/support/switch_board.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
@@ -502,30 +501,6 @@ TEST(AuthLink, APassTakesAtMost64RecordsAndTheNextPassesTheRestInOrder) {
   }), "");
 }
 
-// Leaves one descriptor free under a lowered limit while it lives: the next one made is
-// the last.
-class OneDescriptorLeft {
-public:
-  OneDescriptorLeft() {
-    ::getrlimit(RLIMIT_NOFILE, &m_saved);
-    rlimit low = m_saved;
-    low.rlim_cur = static_cast<rlim_t>(Fd(::open("/dev/null", O_RDONLY | O_CLOEXEC)).lowlevel_fd()) + 8;
-    ::setrlimit(RLIMIT_NOFILE, &low);
-    for (Fd next(::open("/dev/null", O_RDONLY | O_CLOEXEC)); next.is_valid();
-         next = Fd(::open("/dev/null", O_RDONLY | O_CLOEXEC)))
-      m_fillers.push_back(std::move(next));
-    m_free = m_fillers.back().lowlevel_fd();
-    m_fillers.pop_back();
-  }
-  ~OneDescriptorLeft() { ::setrlimit(RLIMIT_NOFILE, &m_saved); }
-  int free_one() const { return m_free; }
-
-private:
-  rlimit m_saved{};
-  std::vector<Fd> m_fillers;
-  int m_free = -1;
-};
-
 TEST(AuthLink, AConnectionTheLoopCannotWatchIsClosedAtOnce) {
   EXPECT_EQ(on_link({}, [](Link& l, test::Failures& f) {
     // A first agent comes and goes: the sanitizers, which need descriptors of their own
@@ -537,12 +512,12 @@ TEST(AuthLink, AConnectionTheLoopCannotWatchIsClosedAtOnce) {
     l.streams.clear();
     f.equal(b.connect(), "", "agent B waits in the backlog");
     {
-      OneDescriptorLeft const last;
+      test::DescriptorsTaken const last(1);
       l.until([] { return false; });
-      f.equal(l.streams.err(),
-              "Event \"AuthClient::OnSocketEvent\": can't duplicate descriptor " + std::to_string(last.free_one()) +
-                  ": Too many open files\n",
-              "the accept takes the last descriptor, the watch finds none");
+      std::string const err = l.streams.err();
+      f.check(err.starts_with("Event \"AuthClient::OnSocketEvent\": can't duplicate descriptor ") &&
+                  err.ends_with(": Too many open files\n") && std::count(err.begin(), err.end(), '\n') == 1,
+              "the accept takes the last descriptor, the watch finds none:\n" + err);
     }
     f.equal(l.factory.auth_clients().size(), 0u, "B is not kept");
     f.check(b.sees_end(), "B reads the end");
