@@ -148,7 +148,8 @@ TdmOutput* Mixer::New(LGCP::MixerOutParams const& params) {
 }
 
 void Mixer::Release(TdmInput& slot) {
-  slot.StopDigits();
+  slot.m_passed_on = SuccessorHolds(slot.timeslot());
+  if (!slot.m_passed_on) slot.StopDigits();
   // The unit listed under this number now owns the links of these channels.
   if (slot.m_summator >= 0 && !Successor()) {
     Board::mix_rx_param link{tdm_slot(m_id, slot.m_summator), tdm_slot(m_id, slot.channel()), 0};
@@ -162,9 +163,12 @@ void Mixer::Release(TdmInput& slot) {
 }
 
 void Mixer::Release(TdmOutput& slot) {
-  slot.StopDigits();
-  // A tone left on would sound into the next slot on this timeslot.
-  if (slot.tone_on()) slot.StopTone();
+  slot.m_passed_on = SuccessorHolds(slot.timeslot());
+  if (!slot.m_passed_on) {
+    slot.StopDigits();
+    // A tone left on would sound into the next slot on this timeslot.
+    if (slot.tone_on()) slot.StopTone();
+  }
   if (!Successor()) {
     std::clog << ext::header(this) << "clear tdm output " << slot.channel() << std::endl;
     Board::mix_slot clear = tdm_slot(m_id, slot.channel());

@@ -13,6 +13,7 @@ std::uint16_t low16(ASN1::INTEGER const& value) { return static_cast<std::uint16
 }  // namespace
 
 TdmSlot::~TdmSlot() {
+  if (m_passed_on) return;
   Hardware::TonecReceiver::CleanBeforeDestroy();
   Hardware::DSProcReceiver::CleanBeforeDestroy();
 }

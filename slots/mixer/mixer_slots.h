@@ -51,6 +51,9 @@ private:
 
   int m_channel;
   int m_timeslot;
+  // The release found the timeslot held by a slot of the unit now listed under this
+  // one's number: the receivers' settings on it are that slot's, and stay.
+  bool m_passed_on = false;
 };
 
 class TdmInput : public TdmSlot {

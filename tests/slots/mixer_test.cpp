@@ -166,6 +166,7 @@ TEST_F(MixerTest, TheSlotsOfAVanishedUnitLeaveTheConferenceOfItsSuccessorAlone) 
   EXPECT_EQ(destroy(9, 11), -1);
   EXPECT_EQ(destroy(10, 10), -1);
   EXPECT_EQ(requests(Board::kMixer), std::vector<std::string>{});
+  EXPECT_EQ(requests(Board::kDsp), std::vector<std::string>{}) << "the timeslots' receivers are the new slots'";
   EXPECT_EQ(board("state mixer 3 1")[0], "sum 3/1: 2@5");
   for (std::string const& request : requests(Board::kHal, "ioctl disable"))
     EXPECT_TRUE(request.find("output=513") == std::string::npos && request.find("output=514") == std::string::npos)
