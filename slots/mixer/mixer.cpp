@@ -148,7 +148,6 @@ TdmOutput* Mixer::New(LGCP::MixerOutParams const& params) {
 }
 
 void Mixer::Release(TdmInput& slot) {
-  slot.m_passed_on = SuccessorHolds(slot.timeslot());
   if (!slot.m_passed_on) slot.StopDigits();
   // The unit listed under this number now owns the links of these channels.
   if (slot.m_summator >= 0 && !Successor()) {
@@ -163,7 +162,6 @@ void Mixer::Release(TdmInput& slot) {
 }
 
 void Mixer::Release(TdmOutput& slot) {
-  slot.m_passed_on = SuccessorHolds(slot.timeslot());
   if (!slot.m_passed_on) {
     slot.StopDigits();
     // A tone left on would sound into the next slot on this timeslot.

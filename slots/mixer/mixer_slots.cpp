@@ -51,7 +51,8 @@ std::optional<bool> TdmSlot::CommonIoctl(LGCP::IoctlParams const& params) {
 }
 
 bool TdmInput::IBeforeDestroy() {
-  if (!m_mixer.SuccessorHolds(timeslot())) HwMux::instance().Disable(timeslot());
+  m_passed_on = m_mixer.SuccessorHolds(timeslot());
+  if (!m_passed_on) HwMux::instance().Disable(timeslot());
   m_mixer.Release(*this);
   return true;
 }
@@ -69,6 +70,7 @@ bool TdmInput::Ioctl(LGCP::IoctlParams const& params) {
 }
 
 bool TdmOutput::IBeforeDestroy() {
+  m_passed_on = m_mixer.SuccessorHolds(timeslot());
   // Its timeslot is also the switch output that feeds an input on the same channel.
   if (!m_mixer.HasInputOn(channel())) HwMux::instance().Disable(timeslot());
   m_mixer.Release(*this);

@@ -43,6 +43,9 @@ protected:
   void dsproc_flags_event(Board::dsproc_flags_event const* event) final { processFlagsEvent(event); }
 
   Mixer& m_mixer;  // nothing may use it once the slot's release is done
+  // Set as the release begins: a slot of the unit now listed under this one's number
+  // holds the timeslot, and the receivers' settings on it are that slot's.
+  bool m_passed_on = false;
 
 private:
   friend class Mixer;
@@ -51,9 +54,6 @@ private:
 
   int m_channel;
   int m_timeslot;
-  // The release found the timeslot held by a slot of the unit now listed under this
-  // one's number: the receivers' settings on it are that slot's, and stay.
-  bool m_passed_on = false;
 };
 
 class TdmInput : public TdmSlot {
