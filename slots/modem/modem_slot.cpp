@@ -31,7 +31,9 @@ void ModemSlot::set_halves(BASE::INTEGER64Bits& value, std::uint32_t high, std::
 
 ModemSlot::ModemSlot(TERM::ModemParams const& params) : m_params(params) { m_child.Bind(this, &ModemSlot::on_terminate); }
 
-ModemSlot::~ModemSlot() { pppd_kill(); }
+// Each family kills a child still running from its own destructor, so that the line
+// names it.
+ModemSlot::~ModemSlot() = default;
 
 ModemFactory* ModemSlot::GetSlotFactory() const { return static_cast<ModemFactory*>(Slot::GetSlotFactory()); }
 
